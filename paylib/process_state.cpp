@@ -1,0 +1,4 @@
+#include "paylib/process_state.h"
+
+char g_instanceId[kInstanceIdSize];
+char g_errorText[kErrorTextSize];

@@ -1,0 +1,92 @@
+#include "paylib/settings.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+char g_libraryPath[kLibraryPathSize];
+char g_outputDatPath[kResultPathSize];
+char g_outputExDatPath[kResultPathSize];
+char g_outputExTxtPath[kResultPathSize];
+
+namespace {
+
+// Copies src to dst, bounded by dstSize and always terminated.
+void CopyText(char* dst, std::size_t dstSize, const char* src)
+{
+    std::size_t n = std::strlen(src);
+    if (n >= dstSize) n = dstSize - 1;
+    std::memcpy(dst, src, n);
+    dst[n] = '\0';
+}
+
+void AppendText(char* dst, std::size_t dstSize, const char* src)
+{
+    std::size_t used = std::strlen(dst);
+    CopyText(dst + used, dstSize - used, src);
+}
+
+// Reads one settings value into buffer as a text; false when unreadable.
+bool ReadSettingText(const char* valueName, char* buffer)
+{
+    std::uint32_t n = kSettingValueSize;
+    std::memset(buffer, 0, kSettingValueSize);
+    if (!platform::QueryMachineValue(kSettingsKey, valueName,
+                                     reinterpret_cast<unsigned char*>(buffer), &n))
+        return false;
+    CutSettingValue(buffer, n);
+    return true;
+}
+
+}  // namespace
+
+void CutSettingValue(char* buffer, std::uint32_t n)
+{
+    if (n == 0 || n > kSettingValueSize) {
+        buffer[0] = '\0';
+        return;
+    }
+    buffer[n - 1] = '\0';
+}
+
+void ComposeResultPath(char* out, const char* folder, const char* fileName,
+                       char separator)
+{
+    out[0] = '\0';
+    if (folder != nullptr) {
+        std::size_t len = std::strlen(folder);
+        if (len == 0) {
+            CopyText(out, kResultPathSize, "./");
+        } else {
+            CopyText(out, kResultPathSize, folder);
+            if (folder[len - 1] != separator) {
+                const char sep[2] = {separator, '\0'};
+                AppendText(out, kResultPathSize, sep);
+            }
+        }
+    }
+    AppendText(out, kResultPathSize, fileName);
+}
+
+void ReadInstallationSettings()
+{
+    char value[kSettingValueSize];
+
+    if (ReadSettingText("LocationPath", value))
+        CopyText(g_libraryPath, sizeof g_libraryPath, value);
+    else
+        CopyText(g_libraryPath, sizeof g_libraryPath, kDefaultLibraryPath);
+
+    const char* folder = ReadSettingText("ExchangePath", value) ? value : nullptr;
+    ComposeResultPath(g_outputDatPath, folder, kOutputDatName, platform::kPathSeparator);
+    ComposeResultPath(g_outputExDatPath, folder, kOutputExDatName, platform::kPathSeparator);
+    ComposeResultPath(g_outputExTxtPath, folder, kOutputExTxtName, platform::kPathSeparator);
+}
+
+void AppendInstanceSuffix()
+{
+    AppendText(g_outputExDatPath, kResultPathSize, "-");
+    AppendText(g_outputExDatPath, kResultPathSize, g_instanceId);
+    AppendText(g_outputExTxtPath, kResultPathSize, "-");
+    AppendText(g_outputExTxtPath, kResultPathSize, g_instanceId);
+}

@@ -1,0 +1,48 @@
+// What the program needs from an operating system. Each side implements
+// it: platform/win32 with the Win32 API, platform/posix with stand-ins.
+// Nothing outside platform/ calls the OS directly.
+#pragma once
+
+#include <cstdint>
+
+#ifdef _WIN32
+#define BRN_CDECL __cdecl
+#else
+#define BRN_CDECL
+#endif
+
+namespace platform {
+
+// Separator placed between the exchange folder and a result file name.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// The modal "ERROR" box; returns once the user has dismissed it.
+void ShowErrorBox(const char* text);
+
+// Reads one value of a key under the local machine's settings store. The key
+// is opened afresh for every call. On entry *length is the buffer's size; on
+// success it is the number of bytes stored. Fails when the key or value is
+// missing, unreadable, or longer than the buffer.
+bool QueryMachineValue(const char* keyPath, const char* valueName,
+                       unsigned char* buffer, std::uint32_t* length);
+
+// Dynamic libraries. FindEntryPoint reports the platform's error code for a
+// failed lookup.
+void* LoadDynamicLibrary(const char* path);
+void* FindEntryPoint(void* library, const char* name, unsigned long* errorCode);
+void UnloadDynamicLibrary(void* library);
+
+// Runs body(context), absorbing every exception and processor fault that
+// leaves it. Returns false when something was absorbed.
+bool RunGuarded(void (*body)(void*), void* context);
+
+// Usage screen support: a console of the program's own bound to standard
+// output and standard error, and a wait for one key press.
+bool OpenUsageConsole();
+void PauseForKey();
+
+}  // namespace platform

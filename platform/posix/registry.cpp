@@ -1,0 +1,96 @@
+// The registry's stand-in: a folder tree. Keys are folders, values are files
+// whose bytes are the value's data; names match case-insensitively, as in
+// the registry.
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace {
+
+const char* RegistryRoot()
+{
+    const char* root = std::getenv("BRENNICK_REGISTRY");
+    return (root != nullptr && root[0] != '\0') ? root : "/etc/brennick/registry";
+}
+
+// Finds the entry of folder whose name matches name[0..length) ignoring case;
+// an exact match wins over others.
+bool FindEntry(const std::string& folder, const char* name, std::size_t length,
+               std::string* found)
+{
+    std::string wanted(name, length);
+    if (wanted.empty() || wanted == "." || wanted == "..") return false;
+    std::string exact = folder + "/" + wanted;
+    struct stat st;
+    if (::stat(exact.c_str(), &st) == 0) {
+        *found = exact;
+        return true;
+    }
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return false;
+    bool ok = false;
+    while (struct dirent* e = ::readdir(dir)) {
+        if (::strcasecmp(e->d_name, wanted.c_str()) == 0) {
+            *found = folder + "/" + e->d_name;
+            ok = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return ok;
+}
+
+bool ReadWholeFile(const std::string& path, unsigned char* buffer, std::uint32_t* length)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    std::uint32_t total = 0;
+    // Read one byte more than offered, to tell a value that is too long.
+    unsigned char extra;
+    while (ok) {
+        unsigned char* dst = total < *length ? buffer + total : &extra;
+        std::size_t room = total < *length ? *length - total : 1;
+        ssize_t n = ::read(fd, dst, room);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        total += static_cast<std::uint32_t>(n);
+        if (total > *length) ok = false;
+    }
+    ::close(fd);
+    if (ok) *length = total;
+    return ok;
+}
+
+}  // namespace
+
+namespace platform {
+
+bool QueryMachineValue(const char* keyPath, const char* valueName,
+                       unsigned char* buffer, std::uint32_t* length)
+{
+    std::string folder = RegistryRoot();
+    for (const char* part = keyPath; *part != '\0';) {
+        const char* end = std::strchr(part, '\\');
+        std::size_t n = end ? static_cast<std::size_t>(end - part) : std::strlen(part);
+        if (n > 0 && !FindEntry(folder, part, n, &folder)) return false;
+        part += n;
+        if (*part == '\\') ++part;
+    }
+    std::string file;
+    if (!FindEntry(folder, valueName, std::strlen(valueName), &file)) return false;
+    return ReadWholeFile(file, buffer, length);
+}
+
+}  // namespace platform

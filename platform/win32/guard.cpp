@@ -1,0 +1,82 @@
+// Keeps a faulting payment library from taking the run down. GCC on 32-bit
+// Windows has no __try, so the guard registers an exception frame of its own
+// on the thread's exception list (FS:[0]) for the length of the call. Its
+// handler catches every structured exception that the library does not handle
+// itself: access violations, RaiseException, and C++ exceptions of other
+// compilers (code 0xE06D7363). It unwinds the frames above it and resumes
+// after the call. A vectored handler would also see the exceptions that the
+// library raises and handles on its own, so none is used.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+// Laid out as the system's EXCEPTION_REGISTRATION_RECORD, followed by the
+// place to resume at.
+struct GuardFrame {
+    GuardFrame* previous;
+    void* handler;
+    void* resume[5];   // __builtin_setjmp buffer
+};
+
+constexpr DWORD kUnwindFlags = 0x2 | 0x4;   // EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND
+
+// Runs the handlers of the frames registered after ours, removing them, as
+// RtlUnwind does. RtlUnwind may change every register, so the call is made
+// from assembly with all of them declared lost.
+void UnwindTo(void* frame, EXCEPTION_RECORD* record)
+{
+    void* f = frame;
+    void* r = record;
+    __asm__ __volatile__(
+        "pushl $0\n\t"
+        "pushl %1\n\t"
+        "pushl $0\n\t"
+        "pushl %0\n\t"
+        "call _RtlUnwind@16"
+        : "+a"(f), "+d"(r)
+        :
+        : "ebx", "ecx", "esi", "edi", "memory", "cc");
+}
+
+extern "C" EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record,
+                                                      void* establisherFrame,
+                                                      CONTEXT*, void*)
+{
+    if (record->ExceptionFlags & kUnwindFlags) return ExceptionContinueSearch;
+    GuardFrame* frame = static_cast<GuardFrame*>(establisherFrame);
+    UnwindTo(frame, record);
+    __writefsdword(0, reinterpret_cast<DWORD>(frame->previous));
+    __builtin_longjmp(frame->resume, 1);
+}
+
+// Kept out of line so that the frame and the resume point live in a
+// function of their own.
+__attribute__((noinline)) bool CallWithFrame(void (*body)(void*), void* context)
+{
+    volatile GuardFrame frame;
+    frame.previous = reinterpret_cast<GuardFrame*>(__readfsdword(0));
+    frame.handler = reinterpret_cast<void*>(&GuardHandler);
+    if (__builtin_setjmp(const_cast<void**>(frame.resume)) != 0) return false;
+    __writefsdword(0, reinterpret_cast<DWORD>(&frame));
+    bool completed = true;
+    try {
+        body(context);
+    } catch (...) {
+        completed = false;
+    }
+    __writefsdword(0, reinterpret_cast<DWORD>(frame.previous));
+    return completed;
+}
+
+}  // namespace
+
+namespace platform {
+
+bool RunGuarded(void (*body)(void*), void* context)
+{
+    return CallWithFrame(body, context);
+}
+
+}  // namespace platform

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what the builds and tests need on Debian 12, as root.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+for p in cmake g++ make googletest g++-mingw-w64-i686 file binutils-mingw-w64-i686 python3; do
+  have_pkg "$p" || need+=("$p")
+done
+have_pkg wine || need+=(wine)
+have_pkg wine32:i386 || need+=(wine32:i386)
+
+if [ ${#need[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: missing packages: ${need[*]} (run as root to install them)" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null

@@ -1,0 +1,109 @@
+// Shared set-up of the end-to-end tests: a fresh settings key pointing at a
+// test library and an exchange folder, a working folder, and helpers to read
+// what the run left behind.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/harness.h"
+
+namespace fs = std::filesystem;
+
+class EndToEnd : public ::testing::Test {
+protected:
+    fs::path base, work, exchange, libraryLog;
+
+    void SetUp() override
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        base = fs::temp_directory_path() /
+               (std::string("brennick-e2e-") + info->test_suite_name() + "-" + info->name());
+        fs::remove_all(base);
+        work = base / "work";
+        exchange = base / "exchange";
+        libraryLog = base / "library";
+        for (const fs::path& p : {work, exchange, libraryLog}) fs::create_directories(p);
+
+        ResetSettings();
+        UseLibrary("full");
+        SetSetting("ExchangePath", exchange.string() + '\0');
+        SetEnv("BRENNICK_FIXTURE_DIR", libraryLog.string());
+        UnsetEnv("BRENNICK_FIXTURE_FAULT");
+        UnsetEnv("BRENNICK_FIXTURE_RETURN");
+    }
+
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::remove_all(base, ec);
+    }
+
+    void UseLibrary(const std::string& name)
+    {
+        SetSetting("LocationPath", FixtureLibrary(name) + '\0');
+    }
+
+    RunResult Run(const std::string& argumentText) { return RunProgram(argumentText, work.string()); }
+
+    // Asks the test library to write bytes at an offset of the record.
+    void Answer(std::size_t offset, const std::string& bytes)
+    {
+        std::ofstream out(libraryLog / "answer.txt", std::ios::binary | std::ios::app);
+        out << offset << ' ';
+        static const char* hex = "0123456789abcdef";
+        for (unsigned char c : bytes) out << hex[c >> 4] << hex[c & 15];
+        out << '\n';
+    }
+
+    bool LibraryCalled() const { return fs::exists(libraryLog / "call.txt"); }
+    std::string CallLine() const { return Read(libraryLog / "call.txt"); }
+    std::string Received() const { return Read(libraryLog / "received.bin"); }
+
+    static std::string Read(const fs::path& p)
+    {
+        std::ifstream in(p, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    static void Write(const fs::path& p, const std::string& bytes)
+    {
+        std::ofstream out(p, std::ios::binary);
+        out << bytes;
+    }
+
+    // The file names of one run in the exchange folder, sorted.
+    std::vector<std::string> Files(const fs::path& folder) const
+    {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(folder))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static std::string Lines(const std::vector<std::string>& values, const char* sep)
+    {
+        std::string s;
+        for (std::size_t i = 0; i < values.size(); ++i) s += (i ? sep : "") + values[i];
+        return s;
+    }
+};
+
+// Lines of output.dat for a record whose only exported value is the amount.
+inline std::string OutputDatWithAmount(const std::string& amount)
+{
+    std::vector<std::string> v(12);
+    v[9] = amount;
+    std::string s;
+    for (std::size_t i = 0; i < v.size(); ++i) s += (i ? "\r\n" : "") + v[i];
+    return s;
+}

@@ -1,0 +1,47 @@
+// End-to-end test support: starting the built program as a process with an
+// exact argument text, setting its registry values, and reading its boxes.
+// One implementation per platform; the tests themselves are shared.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct Box {
+    unsigned long owner;
+    std::string text;
+    std::string caption;
+    unsigned long flags;
+};
+
+struct RunResult {
+    unsigned long exitCode;
+    std::vector<Box> boxes;
+    std::string standardOutput;
+    std::string otherDiagnostics;   // standard error beyond the boxes (POSIX)
+};
+
+// The exit code -1 as the platform's process status shows it.
+extern const unsigned long kExitMinusOne;
+extern const bool kWindows;
+
+// Registry value types, as the Windows registry numbers them.
+constexpr unsigned long kTypeSz = 1;
+constexpr unsigned long kTypeExpandSz = 2;
+constexpr unsigned long kTypeBinary = 3;
+constexpr unsigned long kTypeDword = 4;
+
+std::string ProgramDirectory();
+// Full path of a test library built beside the program ("full", "no_ow", ...).
+std::string FixtureLibrary(const std::string& name);
+
+void SetEnv(const std::string& name, const std::string& value);
+void UnsetEnv(const std::string& name);
+
+// Removes the settings key with its values, then sets values in it.
+void ResetSettings();
+void SetSetting(const std::string& name, const std::string& bytes,
+                unsigned long type = kTypeSz);
+
+// Starts the program with exactly this argument text in workDir, with no
+// standard input, and waits for it.
+RunResult RunProgram(const std::string& argumentText, const std::string& workDir);

@@ -1,0 +1,115 @@
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "support/harness.h"
+
+namespace fs = std::filesystem;
+
+const unsigned long kExitMinusOne = 255;
+const bool kWindows = false;
+
+namespace {
+
+const char* kSettingsFolder = "software/Merot/Dovrex Auth Library";
+
+fs::path RegistryRoot()
+{
+    static const fs::path root = [] {
+        fs::path p = fs::temp_directory_path() /
+                     ("brennick-registry-" + std::to_string(::getpid()));
+        ::setenv("BRENNICK_REGISTRY", p.c_str(), 1);
+        return p;
+    }();
+    return root;
+}
+
+std::string Slurp(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+std::string ProgramDirectory()
+{
+    return fs::canonical("/proc/self/exe").parent_path().string();
+}
+
+std::string FixtureLibrary(const std::string& name)
+{
+    return ProgramDirectory() + "/fixture_" + name + ".so";
+}
+
+void SetEnv(const std::string& name, const std::string& value)
+{
+    ::setenv(name.c_str(), value.c_str(), 1);
+}
+
+void UnsetEnv(const std::string& name)
+{
+    ::unsetenv(name.c_str());
+}
+
+void ResetSettings()
+{
+    fs::remove_all(RegistryRoot());
+    fs::create_directories(RegistryRoot() / kSettingsFolder);
+}
+
+void SetSetting(const std::string& name, const std::string& bytes, unsigned long)
+{
+    std::ofstream out(RegistryRoot() / kSettingsFolder / name, std::ios::binary);
+    out << bytes;
+}
+
+RunResult RunProgram(const std::string& argumentText, const std::string& workDir)
+{
+    RegistryRoot();
+    fs::path outPath = fs::temp_directory_path() / ("brennick-out-" + std::to_string(::getpid()));
+    fs::path errPath = fs::temp_directory_path() / ("brennick-err-" + std::to_string(::getpid()));
+    std::string program = ProgramDirectory() + "/brennick";
+
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(workDir.c_str()) != 0) ::_exit(121);
+        int in = ::open("/dev/null", O_RDONLY);
+        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        // The whole text as one argument reaches the program unchanged.
+        if (argumentText.empty())
+            ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        else
+            ::execl(program.c_str(), program.c_str(), argumentText.c_str(),
+                    static_cast<char*>(nullptr));
+        ::_exit(122);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+
+    RunResult r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    r.standardOutput = Slurp(outPath);
+    std::istringstream err(Slurp(errPath));
+    for (std::string line; std::getline(err, line);) {
+        if (line.rfind("ERROR: ", 0) == 0)
+            r.boxes.push_back({0, line.substr(7), "ERROR", 0});
+        else
+            r.otherDiagnostics += line + "\n";
+    }
+    fs::remove(outPath);
+    fs::remove(errPath);
+    return r;
+}

@@ -1,0 +1,187 @@
+// The result lists, output.dat, output_ex.dat and the record dump, from
+// records built in memory.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "export/record_dump.h"
+#include "export/result_lists.h"
+#include "paylib/settings.h"
+
+namespace {
+
+std::string Slurp(const char* path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class Export : public ::testing::Test {
+protected:
+    UserAuthInt rec;
+    void SetUp() override
+    {
+        std::memset(&rec, 0, sizeof rec);
+        g_resultList.clear();
+        g_keyedResultList.clear();
+        // Tests may run in parallel processes: names of their own.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::snprintf(g_outputDatPath, kResultPathSize, "%s-output.dat", name.c_str());
+        std::snprintf(g_outputExDatPath, kResultPathSize, "%s-output_ex.dat", name.c_str());
+        std::snprintf(g_outputExTxtPath, kResultPathSize, "%s-output_ex.txt", name.c_str());
+    }
+    void TearDown() override
+    {
+        std::remove(g_outputDatPath);
+        std::remove(g_outputExDatPath);
+        std::remove(g_outputExTxtPath);
+    }
+    std::string OutputDat() { ExportResults(&rec); return Slurp(g_outputDatPath); }
+    std::string OutputExDat() { return Slurp(g_outputExDatPath); }
+    std::string Dump() { WriteRecordDump(&rec); return Slurp(g_outputExTxtPath); }
+    std::string AmountValue(const char* bytes, std::size_t n)
+    {
+        std::memset(rec.amount, 0, sizeof rec.amount);
+        std::memcpy(rec.amount, bytes, n);
+        g_resultList.clear();
+        g_keyedResultList.clear();
+        ExportResults(&rec);
+        return g_resultList[9];
+    }
+};
+
+TEST_F(Export, EmptyRecordGivesElevenLineBreaksAndTheEncDataKey)
+{
+    std::string dat = OutputDat();
+    std::string expected;
+    for (int i = 0; i < 11; ++i) expected += "\r\n";
+    EXPECT_EQ(dat, expected);
+    EXPECT_EQ(OutputExDat(), "ENC_DATA=");
+    ASSERT_EQ(g_resultList.size(), 12u);
+    EXPECT_EQ(g_resultList[10], std::string(64, '\0'));
+}
+
+TEST_F(Export, TextValuesEndAtNulOrFieldWidth)
+{
+    std::memcpy(rec.responseCode, "0000", 4);
+    std::memcpy(rec.cardType, "MIR", 3);
+    std::memcpy(rec.rrn, "1234567890123", 13);
+    std::memcpy(rec.authCode, "AUTH", 4);
+    std::memcpy(rec.terminalID, "123456789", 9);
+    std::memcpy(rec.OriginalDateTime, "2612081700001", 13);
+    std::memcpy(rec.text_msg, "OK", 2);
+    ExportResults(&rec);
+    EXPECT_EQ(g_resultList[0], "0000");
+    EXPECT_EQ(g_resultList[2], "123456789");
+    EXPECT_EQ(g_resultList[3], "AUTH");
+    EXPECT_EQ(g_resultList[7], "2612081700001");
+    EXPECT_EQ(g_resultList[11], "1234567890123");
+    EXPECT_EQ(OutputExDat(),
+              "RC=0000\r\nTID=123456789\r\nAUTH_CODE=AUTH\r\nTEXT_MSG=OK\r\n"
+              "ORIGINAL_DATE_TIME=2612081700001\r\nCARD_TYPE=MIR\r\nENC_DATA=\r\n"
+              "RRN=1234567890123");
+}
+
+TEST_F(Export, AmountWithoutLeadingZeros)
+{
+    EXPECT_EQ(AmountValue("000000000221", 12), "221");
+    EXPECT_EQ(AmountValue("000000000000", 12), "");
+    EXPECT_EQ(AmountValue("0000000000000", 13), "");
+    EXPECT_EQ(AmountValue("0012a", 5), "12a");
+    EXPECT_EQ(AmountValue(" 0012", 5), " 0012");
+    EXPECT_EQ(AmountValue("-01", 3), "-01");
+    EXPECT_EQ(AmountValue("0000000000009", 13), "9");
+    EXPECT_EQ(OutputExDat(), "AMOUNT=9\r\nENC_DATA=");
+}
+
+TEST_F(Export, EncDataIsAllSixtyFourBytesWrittenUpToNul)
+{
+    std::memcpy(rec.enc_data, "A1B2", 4);
+    std::memset(rec.original_amount, 'x', 13);   // neighbours stay out
+    ExportResults(&rec);
+    EXPECT_EQ(g_resultList[10].size(), 64u);
+    EXPECT_EQ(OutputExDat(), "ENC_DATA=A1B2");
+
+    SetUp();
+    std::memset(rec.enc_data, 'E', 64);
+    std::memset(rec.enc_data + 64, 'R', 20);   // reserved bytes after it
+    std::string dat = OutputDat();
+    std::string expected;
+    for (int i = 0; i < 10; ++i) expected += "\r\n";
+    EXPECT_EQ(dat, expected + std::string(64, 'E') + "\r\n");
+}
+
+TEST_F(Export, LineFeedInsideValueBecomesCrLfAndHighBytesPass)
+{
+    std::memcpy(rec.text_msg, "ONE\nTWO\xff", 8);
+    std::memcpy(rec.enc_data, "\n", 1);
+    ExportResults(&rec);
+    EXPECT_EQ(OutputExDat(), "TEXT_MSG=ONE\r\nTWO\xff\r\nENC_DATA=\r\n");
+}
+
+TEST_F(Export, KeyedListKeepsFirstValueAndNoEmptyOnes)
+{
+    AddResult("RC", "00");
+    AddResult("RC", "05");
+    AddResult("RCX", "1");
+    AddResult("EMPTY", "");
+    EXPECT_EQ(g_resultList, (ResultList{"00", "05", "1", ""}));
+    EXPECT_EQ(g_keyedResultList, (ResultList{"RC=00", "RCX=1"}));
+}
+
+TEST_F(Export, ListFileHasSeparatorsOnlyBetweenEntries)
+{
+    WriteResultList(ResultList{}, g_outputDatPath);
+    EXPECT_EQ(Slurp(g_outputDatPath), "");
+    WriteResultList(ResultList{std::string("\0x", 2), "a", std::string("\0b", 2)},
+                    g_outputDatPath);
+    EXPECT_EQ(Slurp(g_outputDatPath), "\r\na\r\n");
+    WriteResultList(ResultList{"a"}, "no-such-folder/out.dat");   // silently skipped
+}
+
+TEST_F(Export, DumpOfEmptyRecordIsThreeHundredBytes)
+{
+    std::string dump = Dump();
+    EXPECT_EQ(dump.size(), 300u);
+    EXPECT_EQ(dump.substr(0, 22), "handle =0\noperType =0\n");
+    EXPECT_EQ(dump.substr(dump.size() - 35), "system_res =0\nenc_data =\nTraceID =\n");
+}
+
+TEST_F(Export, DumpPrintsNumbersUnsignedAndTextsWithinTheirWidth)
+{
+    std::memset(rec.handle, 0xff, 4);
+    SetU32(rec.operType, 4294967295u);
+    SetU32(rec.system_res, 123456789u);
+    std::memcpy(rec.rrn, "1234567890123", 13);
+    std::memcpy(rec.authCode, "AUTH", 4);
+    std::memcpy(rec.amount, "000000000221", 12);
+    std::memcpy(rec.enc_data, "a\nb", 3);
+    std::memset(rec.TraceID, 'T', 61);
+    std::memset(rec.OriginalDateTime, 'O', 13);   // not part of the dump
+    std::memset(rec.text_msg, 'M', 80);           // not part of the dump
+    std::string dump = Dump();
+    EXPECT_NE(dump.find("handle =4294967295\noperType =4294967295\n"), std::string::npos);
+    EXPECT_NE(dump.find("\namount =000000000221\n"), std::string::npos);
+    EXPECT_NE(dump.find("\nrrn =1234567890123\nauthCode =AUTH\n"), std::string::npos);
+    EXPECT_NE(dump.find("\nsystem_res =123456789\nenc_data =a\nb\n"), std::string::npos);
+    EXPECT_EQ(dump.substr(dump.size() - 72), "\nTraceID =" + std::string(61, 'T') + "\n");
+    EXPECT_EQ(dump.find('M'), std::string::npos);
+    EXPECT_EQ(dump.find('O'), std::string::npos);
+}
+
+TEST_F(Export, DumpWithoutRecordOrStreamWritesNothing)
+{
+    std::FILE* f = std::fopen(g_outputExTxtPath, "wb");
+    DumpRecord(nullptr, f);
+    std::fclose(f);
+    EXPECT_EQ(Slurp(g_outputExTxtPath), "");
+    DumpRecord(&rec, nullptr);
+}
+
+}  // namespace
