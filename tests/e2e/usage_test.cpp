@@ -21,3 +21,13 @@ TEST_F(EndToEnd, UsageRequestShowsScreenAndTouchesNothing)
     EXPECT_EQ(Files(exchange), std::vector<std::string>{"output.dat"});
     EXPECT_EQ(Read(exchange / "output.dat"), "earlier run");
 }
+
+TEST_F(EndToEnd, UsagePauseGoesThroughTheInterpreterNamedByComspec)
+{
+    if (!kWindows) GTEST_SKIP() << "COMSPEC names the Windows command interpreter";
+    SetEnv("COMSPEC", ProgramDirectory() + "\\fake_shell.exe");
+    RunResult r = Run("/?");
+    UnsetEnv("COMSPEC");
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(Read(libraryLog / "shell.txt"), "/c pause");
+}
