@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The main job out of the box: a purchase of 2.21 RUB against the terminal
+# simulator, then the three result files.
+#   scripts/demo.sh            the POSIX build
+#   scripts/demo.sh --windows  Brennick.exe under Wine
+# Any further arguments replace the switches "/o1 /a221 /c643".
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+windows=no
+if [ "${1:-}" = "--windows" ]; then
+  windows=yes
+  shift
+fi
+switches=("$@")
+[ ${#switches[@]} -gt 0 ] || switches=(/o1 /a221 /c643)
+
+bash scripts/setup.sh
+
+show() {
+  for f in "$1"/output.dat "$1"/output_ex.dat "$1"/output_ex.txt; do
+    echo "--- $(basename "$f")"
+    if [ -f "$f" ]; then tr -d '\r' < "$f"; echo; else echo "(not written)"; fi
+  done
+}
+
+if [ $windows = no ]; then
+  cmake --preset native >/dev/null
+  cmake --build --preset native --target brennick paysim >/dev/null
+  demo=$root/build/native/demo
+  key="$demo/registry/software/Merot/Dovrex Auth Library"
+  mkdir -p "$key" "$demo/exchange" "$demo/state"
+  printf '%s\n' "$root/build/native/bin/libpaysim.so" > "$key/LocationPath"
+  printf '%s\n' "$demo/exchange" > "$key/ExchangePath"
+  echo "\$ brennick ${switches[*]}"
+  set +e
+  BRENNICK_REGISTRY="$demo/registry" PAYSIM_STATE_DIR="$demo/state" \
+    "$root/build/native/bin/brennick" "${switches[@]}"
+  code=$?
+  set -e
+else
+  cmake --preset win32 >/dev/null
+  cmake --build --preset win32 --target brennick paysim >/dev/null
+  demo=$root/build/win32/demo
+  mkdir -p "$demo/exchange" "$demo/state"
+  wine=$root/build/win32/wine-run.sh
+  winpath() { echo "Z:${1//\//\\}"; }
+  k='HKLM\software\Merot\Dovrex Auth Library'
+  "$wine" reg add "$k" /v LocationPath /t REG_SZ /d "$(winpath "$root/build/win32/bin/paysim.dll")" /f >/dev/null
+  "$wine" reg add "$k" /v ExchangePath /t REG_SZ /d "$(winpath "$demo/exchange")" /f >/dev/null
+  echo "\$ Brennick.exe ${switches[*]}"
+  set +e
+  PAYSIM_STATE_DIR="$(winpath "$demo/state")" "$wine" "$root/build/win32/bin/Brennick.exe" "${switches[@]}"
+  code=$?
+  set -e
+fi
+echo "exit code: $code"
+show "$demo/exchange"

@@ -1,0 +1,91 @@
+#include "simulator/journal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* kHeader = "PAYSIM-STATE 1";
+
+bool ValidToken(const std::string& s, std::size_t maxLength)
+{
+    if (s.empty() || s.size() > maxLength) return false;
+    for (char c : s)
+        if (c <= ' ' || c > '~') return false;
+    return true;
+}
+
+}  // namespace
+
+std::string StateFilePath(const std::string& instanceId)
+{
+    const char* dir = std::getenv("PAYSIM_STATE_DIR");
+    std::error_code ec;
+    fs::path folder = (dir && *dir) ? fs::path(dir) : fs::temp_directory_path(ec);
+    std::string name = "paysim-";
+    if (instanceId.empty()) name += "default";
+    for (char c : instanceId) {
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                     c == '_' || c == '-';
+        name += plain ? c : '_';
+    }
+    return (folder / (name + ".state")).string();
+}
+
+TerminalState LoadState(const std::string& path, std::uint64_t freshSequence)
+{
+    TerminalState fresh;
+    fresh.sequence = freshSequence;
+
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (!in || !std::getline(in, line) || line != kHeader) return fresh;
+
+    TerminalState state;
+    if (!std::getline(in, line)) return fresh;
+    {
+        std::istringstream s(line);
+        std::string word;
+        if (!(s >> word >> state.sequence) || word != "sequence") return fresh;
+    }
+    while (std::getline(in, line)) {
+        if (line.empty()) continue;
+        std::istringstream s(line);
+        JournalEntry e;
+        int cancelled = 0;
+        if (!(s >> e.rrn >> e.operation >> e.amount >> e.currency >> e.authCode >> cancelled))
+            return fresh;
+        if (!ValidToken(e.rrn, 12) || !ValidToken(e.currency, 4) || !ValidToken(e.authCode, 6) ||
+            (e.operation != 1 && e.operation != 2) || (cancelled != 0 && cancelled != 1))
+            return fresh;
+        e.cancelled = cancelled == 1;
+        state.journal.push_back(e);
+        if (state.journal.size() > 100000) return fresh;
+    }
+    return state;
+}
+
+void SaveState(const std::string& path, const TerminalState& state)
+{
+    std::string temporary = path + ".new";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) return;
+        out << kHeader << "\nsequence " << state.sequence << "\n";
+        for (const JournalEntry& e : state.journal)
+            out << e.rrn << ' ' << e.operation << ' ' << e.amount << ' ' << e.currency << ' '
+                << e.authCode << ' ' << (e.cancelled ? 1 : 0) << "\n";
+        if (!out) return;
+    }
+    std::error_code ec;
+    fs::rename(temporary, path, ec);
+    if (ec) {
+        fs::remove(path, ec);
+        fs::rename(temporary, path, ec);
+    }
+}

@@ -1,0 +1,34 @@
+// The simulator's memory between runs: a counter that keeps reference
+// numbers unique and the journal of operations since the last end of day.
+// One small text file per instance id.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct JournalEntry {
+    std::string rrn;
+    int operation = 0;          // 1 purchase, 2 refund
+    std::uint64_t amount = 0;   // minor units
+    std::string currency;
+    std::string authCode;
+    bool cancelled = false;
+};
+
+struct TerminalState {
+    std::uint64_t sequence = 0;
+    std::vector<JournalEntry> journal;
+};
+
+// The state file for an instance id ("" for none), in PAYSIM_STATE_DIR or
+// else the temporary folder. Characters outside [A-Za-z0-9_-] in the id are
+// replaced, so an id never leads out of that folder.
+std::string StateFilePath(const std::string& instanceId);
+
+// A missing or damaged file gives a fresh state whose counter starts from
+// the clock, so that numbers handed out before are not handed out again.
+TerminalState LoadState(const std::string& path, std::uint64_t freshSequence);
+
+// Writes to a temporary file and renames it over the old one.
+void SaveState(const std::string& path, const TerminalState& state);

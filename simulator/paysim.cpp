@@ -1,0 +1,74 @@
+// The terminal simulator's library entry points, in the payment library's
+// place: the record is worked on in place and the answer left in it.
+//
+// PAYSIM_DELAY_MS  wait this long before answering (a slow terminal)
+// PAYSIM_FAULT     "crash", "raise" or "exception": fail instead of answering
+// PAYSIM_NOW       a fixed clock, "YYYY-MM-DDTHH:MM:SS"
+// PAYSIM_STATE_DIR where the state files live (default: the temporary folder)
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "paylib/record.h"
+#include "simulator/fault.h"
+#include "simulator/journal.h"
+#include "simulator/terminal.h"
+
+namespace {
+
+void Delay()
+{
+    const char* ms = std::getenv("PAYSIM_DELAY_MS");
+    if (ms == nullptr) return;
+    long wait = std::strtol(ms, nullptr, 10);
+    if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(wait < 600000 ? wait : 600000));
+}
+
+int Process(const char* instanceId, void* record, unsigned size)
+{
+    if (record == nullptr || size < kRecordSize) return -1;
+    Delay();
+    if (const char* fault = std::getenv("PAYSIM_FAULT")) FailAs(fault);
+    try {
+        std::string id = instanceId ? std::string(instanceId, strnlen(instanceId, 19)) : "";
+        Clock now = ReadClock();
+        std::string path = StateFilePath(id);
+        std::uint64_t fresh = static_cast<std::uint64_t>(std::time(nullptr)) % 1000000 * 1000;
+        TerminalState state = LoadState(path, fresh);
+        int result = AnswerOperation(static_cast<UserAuthInt*>(record), &state, now);
+        SaveState(path, state);
+        return result;
+    } catch (...) {
+        // Nothing of the simulator's own may escape into the caller.
+        return -1;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+// The short entry points take no size, so the record's extent is unknown:
+// they decline rather than write past what the caller may have.
+PAYSIM_EXPORT int PAYSIM_CDECL ProcessOw(void*)
+{
+    return -1;
+}
+
+PAYSIM_EXPORT int PAYSIM_CDECL ProcessOwId(const char*, void*)
+{
+    return -1;
+}
+
+PAYSIM_EXPORT int PAYSIM_CDECL ProcessOwFull(void* record, unsigned size)
+{
+    return Process(nullptr, record, size);
+}
+
+PAYSIM_EXPORT int PAYSIM_CDECL ProcessOwIdFull(const char* instanceId, void* record, unsigned size)
+{
+    return Process(instanceId, record, size);
+}
+
+}  // extern "C"
