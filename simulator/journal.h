@@ -27,7 +27,8 @@ struct TerminalState {
 std::string StateFilePath(const std::string& instanceId);
 
 // A missing or damaged file gives a fresh state whose counter starts from
-// the clock, so that numbers handed out before are not handed out again.
+// the given value, which the caller takes from the real clock so that
+// numbers handed out before are not handed out again.
 TerminalState LoadState(const std::string& path, std::uint64_t freshSequence);
 
 // Writes to a temporary file and renames it over the old one.

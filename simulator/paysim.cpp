@@ -34,7 +34,12 @@ int Process(const char* instanceId, void* record, unsigned size)
         std::string id = instanceId ? std::string(instanceId, strnlen(instanceId, 19)) : "";
         Clock now = ReadClock();
         std::string path = StateFilePath(id);
-        std::uint64_t fresh = static_cast<std::uint64_t>(std::time(nullptr)) % 1000000 * 1000;
+        // A lost state restarts the counter from the real clock in
+        // milliseconds: ahead of every number handed out before, unless more
+        // than one operation a millisecond was made.
+        std::uint64_t fresh = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::system_clock::now().time_since_epoch()).count());
         TerminalState state = LoadState(path, fresh);
         int result = AnswerOperation(static_cast<UserAuthInt*>(record), &state, now);
         SaveState(path, state);

@@ -83,7 +83,8 @@ std::string MakeRrn(const Clock& c, std::uint64_t sequence)
 std::string MakeAuthCode(std::uint64_t sequence)
 {
     const std::uint64_t space = 2176782336ULL;   // 36^6
-    std::uint64_t v = (sequence * 1103515245ULL + 12345ULL) % space;
+    // The multiplier is prime to 2 and 3, so this is a permutation of [0, 36^6).
+    std::uint64_t v = ((sequence % space) * 1103515247ULL + 12345ULL) % space;
     const char* digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
     std::string code(6, '0');
     for (int i = 5; i >= 0; --i, v /= 36) code[i] = digits[v % 36];

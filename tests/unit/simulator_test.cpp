@@ -1,0 +1,72 @@
+// The simulator's pure parts: card data, the state file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "simulator/card.h"
+#include "simulator/journal.h"
+
+TEST(SimulatorCard, ReadsEveryFormTheSwitchesGive)
+{
+    Card keyed = ReadCard("M1000023000000034=1106?", "");
+    EXPECT_EQ(keyed.number, "1000023000000034");
+    EXPECT_EQ(keyed.expiry, "1106");
+    Card track = ReadCard(";1000023000000034=06062011021300000641?", "");
+    EXPECT_EQ(track.number, "1000023000000034");
+    EXPECT_EQ(track.expiry, "0606");
+    Card pan = ReadCard("", "D5555555555554444");
+    EXPECT_EQ(pan.number, "5555555555554444");
+    EXPECT_EQ(pan.expiry, "");
+    EXPECT_TRUE(ReadCard("", "").number.size() == 16);
+    EXPECT_EQ(ReadCard("M=?", "").number, "");
+}
+
+TEST(SimulatorCard, CheckDigitMaskAndBrand)
+{
+    EXPECT_TRUE(PassesLuhn("4111111111111111"));
+    EXPECT_FALSE(PassesLuhn("4111111111111112"));
+    EXPECT_FALSE(PassesLuhn("41111111111a1111"));
+    EXPECT_FALSE(PassesLuhn(""));
+    EXPECT_EQ(MaskCardNumber("4111111111111111"), "411111******1111");
+    EXPECT_EQ(MaskCardNumber("1234567890123456789"), "123456*********6789");
+    EXPECT_EQ(MaskCardNumber("12345"), "*****");
+    EXPECT_STREQ(BrandOf("2200000000000004").cardType, "MIR");
+    EXPECT_STREQ(BrandOf("2221000000000009").cardType, "MASTERCARD");
+    EXPECT_STREQ(BrandOf("4").cardType, "VISA");
+    EXPECT_STREQ(BrandOf("x9").cardType, "UNKNOWN");
+}
+
+TEST(SimulatorState, RoundTripsAndRecreatesDamagedFiles)
+{
+    std::string path = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    path += ".state";
+    TerminalState s;
+    s.sequence = 41;
+    s.journal.push_back({"634214000041", 1, 221, "643", "AB12CD", false});
+    s.journal.push_back({"634214000042", 2, 100, "643", "EF34GH", true});
+    SaveState(path, s);
+    TerminalState back = LoadState(path, 7);
+    EXPECT_EQ(back.sequence, 41u);
+    ASSERT_EQ(back.journal.size(), 2u);
+    EXPECT_EQ(back.journal[1].authCode, "EF34GH");
+    EXPECT_TRUE(back.journal[1].cancelled);
+
+    for (const char* damaged : {"", "PAYSIM-STATE 1\n", "PAYSIM-STATE 1\nsequence 5\nx 9 1 643 A 0\n",
+                                "PAYSIM-STATE 1\nsequence 5\n634214000041 1 221 643 AB12CD 7\n"}) {
+        std::ofstream(path, std::ios::binary) << damaged;
+        TerminalState fresh = LoadState(path, 7);
+        EXPECT_EQ(fresh.sequence, 7u) << damaged;
+        EXPECT_TRUE(fresh.journal.empty()) << damaged;
+    }
+    std::remove(path.c_str());
+    EXPECT_EQ(LoadState(path, 9).sequence, 9u);
+}
+
+TEST(SimulatorState, InstanceIdStaysInsideTheStateFolder)
+{
+    std::string p = StateFilePath("../../etc/x");
+    EXPECT_NE(p.find("paysim-______etc_x.state"), std::string::npos) << p;
+    EXPECT_EQ(p.find("/../"), std::string::npos);
+    EXPECT_NE(StateFilePath("").find("paysim-default.state"), std::string::npos);
+}
