@@ -14,3 +14,13 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "== demo"
+rm -f build/native/demo/exchange/output_ex.dat
+bash scripts/demo.sh >/dev/null
+if grep -q '^RC=00' build/native/demo/exchange/output_ex.dat; then
+  echo "demo: approved purchase"
+else
+  echo "demo: no approved purchase in output_ex.dat" >&2
+  exit 1
+fi
