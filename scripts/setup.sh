@@ -6,7 +6,8 @@ set -euo pipefail
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-for p in cmake g++ make googletest g++-mingw-w64-i686 file binutils-mingw-w64-i686 python3; do
+for p in cmake g++ make googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 file \
+         clang libclang-rt-14-dev clang-tidy cppcheck python3; do
   have_pkg "$p" || need+=("$p")
 done
 have_pkg wine || need+=(wine)

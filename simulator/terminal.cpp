@@ -102,11 +102,17 @@ bool ExpiryHasPassed(const std::string& yymm, const Clock& now)
     return yy * 100 + mm < (now.year % 100) * 100 + now.month;
 }
 
+// Response codes are two decimal digits.
+int CodeNumber(const char* code)
+{
+    return (code[0] - '0') * 10 + (code[1] - '0');
+}
+
 void SetReply(UserAuthInt* r, const Reply& reply)
 {
     Put(r->responseCode, reply.code);
     Put(r->text_msg, reply.text);
-    SetU32(r->system_res, static_cast<std::uint32_t>(std::atoi(reply.code)));
+    SetU32(r->system_res, static_cast<std::uint32_t>(CodeNumber(reply.code)));
 }
 
 // Checks the card and fills what the terminal shows of it.
@@ -141,7 +147,7 @@ JournalEntry* FindByRrn(TerminalState* state, const std::string& rrn)
 int Finish(UserAuthInt* r, const Reply& reply)
 {
     SetReply(r, reply);
-    return std::atoi(reply.code);
+    return CodeNumber(reply.code);
 }
 
 int CardOperation(UserAuthInt* r, TerminalState* state, const Clock& now, int operation)
@@ -215,17 +221,30 @@ int EndOfDay(UserAuthInt* r, TerminalState* state)
 
 }  // namespace
 
+// Reads "YYYY-MM-DDTHH:MM:SS" exactly; false for anything else.
+bool ParseFixedClock(const char* text, Clock* c)
+{
+    static const char kShape[] = "dddd-dd-ddTdd:dd:dd";
+    for (std::size_t i = 0; i < sizeof kShape - 1; ++i) {
+        bool digit = text[i] >= '0' && text[i] <= '9';
+        if (kShape[i] == 'd' ? !digit : text[i] != kShape[i]) return false;
+    }
+    if (text[sizeof kShape - 1] != '\0') return false;
+    auto number = [text](int at, int digits) {
+        int v = 0;
+        for (int i = 0; i < digits; ++i) v = v * 10 + (text[at + i] - '0');
+        return v;
+    };
+    *c = {number(0, 4), number(5, 2), number(8, 2), number(11, 2), number(14, 2), number(17, 2)};
+    return c->month >= 1 && c->month <= 12 && c->day >= 1 && c->day <= 31 && c->hour < 24 &&
+           c->minute < 60 && c->second < 61;
+}
+
 Clock ReadClock()
 {
     Clock c = {};
     const char* fixed = std::getenv("PAYSIM_NOW");
-    if (fixed != nullptr &&
-        std::sscanf(fixed, "%4d-%2d-%2dT%2d:%2d:%2d", &c.year, &c.month, &c.day, &c.hour,
-                    &c.minute, &c.second) == 6 &&
-        c.year >= 1970 && c.year <= 9999 && c.month >= 1 && c.month <= 12 && c.day >= 1 &&
-        c.day <= 31 && c.hour >= 0 && c.hour < 24 && c.minute >= 0 && c.minute < 60 &&
-        c.second >= 0 && c.second < 61)
-        return c;
+    if (fixed != nullptr && ParseFixedClock(fixed, &c)) return c;
     std::time_t t = std::time(nullptr);
     std::tm* tm = std::localtime(&t);
     return {tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec};

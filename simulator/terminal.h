@@ -12,6 +12,7 @@ struct Clock {
 };
 
 // PAYSIM_NOW ("YYYY-MM-DDTHH:MM:SS") when set and valid, else local time.
+bool ParseFixedClock(const char* text, Clock* clock);
 Clock ReadClock();
 
 // Operation codes the simulator knows (operType).

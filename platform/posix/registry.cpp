@@ -57,7 +57,7 @@ bool ReadWholeFile(const std::string& path, unsigned char* buffer, std::uint32_t
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     std::uint32_t total = 0;
     // Read one byte more than offered, to tell a value that is too long.
-    unsigned char extra;
+    unsigned char extra = 0;
     while (ok) {
         unsigned char* dst = total < *length ? buffer + total : &extra;
         std::size_t room = total < *length ? *length - total : 1;

@@ -6,6 +6,7 @@
 
 #include "simulator/card.h"
 #include "simulator/journal.h"
+#include "simulator/terminal.h"
 
 TEST(SimulatorCard, ReadsEveryFormTheSwitchesGive)
 {
@@ -69,4 +70,16 @@ TEST(SimulatorState, InstanceIdStaysInsideTheStateFolder)
     EXPECT_NE(p.find("paysim-______etc_x.state"), std::string::npos) << p;
     EXPECT_EQ(p.find("/../"), std::string::npos);
     EXPECT_NE(StateFilePath("").find("paysim-default.state"), std::string::npos);
+}
+
+TEST(SimulatorClock, FixedClockMustHaveTheExactShape)
+{
+    Clock c = {};
+    EXPECT_TRUE(ParseFixedClock("2026-12-08T14:30:05", &c));
+    EXPECT_EQ(c.year, 2026);
+    EXPECT_EQ(c.day, 8);
+    EXPECT_EQ(c.second, 5);
+    for (const char* bad : {"", "2026-12-08", "2026-13-08T14:30:05", "2026-12-08T24:00:00",
+                            "2026-12-08T14:30:05Z", "2026-12-08 14:30:05", "2026-1a-08T14:30:05"})
+        EXPECT_FALSE(ParseFixedClock(bad, &c)) << bad;
 }
