@@ -22,8 +22,7 @@ bool FindSwitch(const char* argumentText, const char* name, bool* occurs, Value*
     if (occurs != nullptr) *occurs = (at != nullptr);
     if (at == nullptr) return false;
     const char* start = at + std::strlen(name);
-    const char* end = std::strchr(start, ' ');
-    std::size_t length = end ? static_cast<std::size_t>(end - start) : std::strlen(start);
+    std::size_t length = std::strcspn(start, " ");
     if (length >= kValueBufferSize) return false;
     value->text = start;
     value->length = length;
