@@ -89,13 +89,6 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-
-    static std::string Lines(const std::vector<std::string>& values, const char* sep)
-    {
-        std::string s;
-        for (std::size_t i = 0; i < values.size(); ++i) s += (i ? sep : "") + values[i];
-        return s;
-    }
 };
 
 // Lines of output.dat for a record whose only exported value is the amount.
