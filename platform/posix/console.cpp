@@ -4,9 +4,29 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 #include "platform/platform.h"
+
+namespace {
+
+// The terminal as the pause found it, for the signal handlers below.
+struct termios g_savedTerminal;
+
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kEndingSignalCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+
+// A key like Ctrl-C still ends the run during the pause: give the terminal
+// back first, then end as the signal would have.
+void RestoreAndReraise(int signal)
+{
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+}  // namespace
 
 namespace platform {
 
@@ -18,22 +38,35 @@ bool OpenUsageConsole()
 void PauseForKey()
 {
     if (!::isatty(STDIN_FILENO)) return;
-    std::fputs("Press any key to continue . . . ", stdout);
-    std::fflush(stdout);
 
-    struct termios saved;
-    bool raw = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    // Raw mode comes before the prompt: a key pressed as soon as the prompt
+    // shows must neither echo nor wait for a line end.
+    bool raw = ::tcgetattr(STDIN_FILENO, &g_savedTerminal) == 0;
+    struct sigaction previous[kEndingSignalCount];
     if (raw) {
-        struct termios t = saved;
+        struct sigaction action = {};
+        action.sa_handler = RestoreAndReraise;
+        sigemptyset(&action.sa_mask);
+        for (int i = 0; i < kEndingSignalCount; ++i)
+            ::sigaction(kEndingSignals[i], &action, &previous[i]);
+        struct termios t = g_savedTerminal;
         t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
         t.c_cc[VMIN] = 1;
         t.c_cc[VTIME] = 0;
         ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
     }
+
+    std::fputs("Press any key to continue . . . ", stdout);
+    std::fflush(stdout);
     char key;
     while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
     }
-    if (raw) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+
+    if (raw) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+        for (int i = 0; i < kEndingSignalCount; ++i)
+            ::sigaction(kEndingSignals[i], &previous[i], nullptr);
+    }
     std::fputs("\n", stdout);
     std::fflush(stdout);
 }

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +22,7 @@ namespace fs = std::filesystem;
 class EndToEnd : public ::testing::Test {
 protected:
     fs::path base, work, exchange, libraryLog;
+    std::vector<std::pair<std::string, std::optional<std::string>>> savedEnv;
 
     void SetUp() override
     {
@@ -41,8 +45,20 @@ protected:
 
     void TearDown() override
     {
+        for (const auto& [name, value] : savedEnv) {
+            if (value.has_value()) SetEnv(name, *value);
+            else UnsetEnv(name);
+        }
         std::error_code ec;
         fs::remove_all(base, ec);
+    }
+
+    // Sets a variable for the program's runs; the fixture puts it back.
+    void SetTestEnv(const std::string& name, const std::string& value)
+    {
+        const char* old = std::getenv(name.c_str());
+        savedEnv.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        SetEnv(name, value);
     }
 
     void UseLibrary(const std::string& name)

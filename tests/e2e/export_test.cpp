@@ -55,3 +55,11 @@ TEST_F(EndToEnd, MissingExchangeFolderEndsRunNormally)
     EXPECT_TRUE(LibraryCalled());
     EXPECT_FALSE(fs::exists(base / "absent"));
 }
+
+TEST_F(EndToEnd, AmountOfThirteenZerosIsEmpty)
+{
+    // The field is full, with the original amount right behind it.
+    Run("/o1 /a0000000000000 /h0005");
+    EXPECT_EQ(Read(exchange / "output.dat"), OutputDatWithAmount(""));
+    EXPECT_EQ(Read(exchange / "output_ex.dat"), "ENC_DATA=");
+}

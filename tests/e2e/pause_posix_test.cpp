@@ -34,35 +34,75 @@ bool ReadUntil(int fd, const std::string& text, std::string* seen, int timeoutMs
 
 }  // namespace
 
-TEST(UsagePause, ReturnsAfterOneKeyOnATerminal)
-{
-    ResetSettings();
-    SetSetting("LocationPath", FixtureLibrary("full") + '\0');
-    std::string program = ProgramDirectory() + "/brennick";
-
+// The program at its pause on a pseudo-terminal of the test's.
+class UsagePause : public ::testing::Test {
+protected:
     int master = -1;
-    pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::execl(program.c_str(), program.c_str(), "/?", static_cast<char*>(nullptr));
-        ::_exit(122);
-    }
+    pid_t pid = -1;
     std::string seen;
-    ASSERT_TRUE(ReadUntil(master, "Press any key to continue . . . ", &seen, 10000)) << seen;
+
+    void SetUp() override
+    {
+        ResetSettings();
+        SetSetting("LocationPath", FixtureLibrary("full") + '\0');
+        std::string program = ProgramDirectory() + "/brennick";
+        pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::execl(program.c_str(), program.c_str(), "/?", static_cast<char*>(nullptr));
+            ::_exit(122);
+        }
+        ASSERT_TRUE(ReadUntil(master, "Press any key to continue . . . ", &seen, 10000)) << seen;
+    }
+
+    void TearDown() override
+    {
+        if (pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        if (master >= 0) ::close(master);
+    }
+
+    // Waits up to five seconds for the program to end.
+    bool Ended(int* status)
+    {
+        for (int i = 0; i < 100; ++i, ::usleep(50000))
+            if (::waitpid(pid, status, WNOHANG) == pid) {
+                pid = -1;
+                return true;
+            }
+        return false;
+    }
+
+    // The line discipline's modes, read through the master side.
+    bool EchoAndCanonical()
+    {
+        struct termios t;
+        return ::tcgetattr(master, &t) == 0 && (t.c_lflag & ECHO) && (t.c_lflag & ICANON);
+    }
+};
+
+TEST_F(UsagePause, ReturnsAfterOneKeyOnATerminal)
+{
     EXPECT_NE(seen.find("Example of usage:"), std::string::npos);
 
     // No line is needed: one key ends the wait.
     ASSERT_EQ(::write(master, "x", 1), 1);
     int status = -1;
-    for (int i = 0; i < 100 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) ::usleep(50000);
-    if (!WIFEXITED(status)) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        FAIL() << "the pause did not return after one key";
-    }
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_TRUE(Ended(&status)) << "the pause did not return after one key";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     std::string after;
     ReadUntil(master, "\n", &after, 2000);
     EXPECT_EQ(after.find('x'), std::string::npos) << "the key is not echoed: " << after;
-    ::close(master);
+    EXPECT_TRUE(EchoAndCanonical()) << "the terminal is given back";
+}
+
+TEST_F(UsagePause, GivesTheTerminalBackWhenEndedBySignal)
+{
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    int status = -1;
+    ASSERT_TRUE(Ended(&status));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_TRUE(EchoAndCanonical());
 }

@@ -108,3 +108,19 @@ TEST_F(EndToEnd, LongArgumentTextIsParsedSafely)
     EXPECT_EQ(GetU32(rec.operType), 3u);
     EXPECT_TRUE(ZeroOutside(rec, {FIELD(operType), FIELD(currency)}));
 }
+
+TEST_F(EndToEnd, OperationCodeFillsTheValueBufferToItsLastByte)
+{
+    // 1023 characters fit the value buffer and saturate; 1024 are dropped,
+    // and the run still counts as naming an operation.
+    Run("/o" + std::string(1023, '7'));
+    EXPECT_EQ(GetU32(AsRecord(Received()).operType), 2147483647u);
+    fs::remove(libraryLog / "received.bin");
+
+    RunResult r = Run("/o" + std::string(1024, '7') + " /a5");
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_TRUE(r.boxes.empty());
+    UserAuthInt rec = AsRecord(Received());
+    EXPECT_EQ(GetU32(rec.operType), 0u);
+    EXPECT_STREQ(rec.amount, "5");
+}

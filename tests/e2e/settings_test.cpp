@@ -43,6 +43,22 @@ TEST_F(EndToEnd, WithoutSettingsTheDefaultLibraryIsLoaded)
     EXPECT_TRUE(Files(work).empty());
 }
 
+TEST_F(EndToEnd, WithoutLocationPathDovrexDllIsFoundByTheSystemSearch)
+{
+    // Windows searches the current folder; the dynamic loader searches
+    // LD_LIBRARY_PATH.
+    ResetSettings();
+    SetSetting("ExchangePath", exchange.string() + '\0');
+    fs::path folder = kWindows ? work : base / "libraries";
+    fs::create_directories(folder);
+    fs::copy_file(FixtureLibrary("full"), folder / "dovrex.dll");
+    if (!kWindows) SetTestEnv("LD_LIBRARY_PATH", folder.string());
+    RunResult r = Run("/o1 /a221");
+    EXPECT_TRUE(r.boxes.empty());
+    EXPECT_EQ(CallLine(), "ProcessOwFull 2939 -");
+    EXPECT_EQ(Files(exchange), kResultFiles);
+}
+
 TEST_F(EndToEnd, ValueIsCutAtItsLastByte)
 {
     // Stored without a terminating zero, the value loses its last character.

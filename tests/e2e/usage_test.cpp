@@ -1,20 +1,17 @@
 // The usage screen: shown for "/?" anywhere or an empty command line, after
 // which nothing else happens.
-#include "app/usage.h"
 #include "e2e/e2e_fixture.h"
+#include "support/expected_usage.h"
 
 TEST_F(EndToEnd, UsageRequestShowsScreenAndTouchesNothing)
 {
-    std::string usage;
-    for (const char* entry : kUsageText) usage += entry;
-
     Write(exchange / "output.dat", "earlier run");
     for (const char* text : {"/?", "/o99 /?", "", "/o1 /a221/?"}) {
         RunResult r = Run(text);
         EXPECT_EQ(r.exitCode, 0u) << text;
         EXPECT_TRUE(r.boxes.empty()) << text;
         if (!kWindows) {
-            EXPECT_EQ(r.standardOutput, usage) << text;
+            EXPECT_EQ(r.standardOutput, kExpectedUsage) << text;
         }
     }
     EXPECT_FALSE(LibraryCalled());

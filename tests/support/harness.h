@@ -45,3 +45,7 @@ void SetSetting(const std::string& name, const std::string& bytes,
 // Starts the program with exactly this argument text in workDir, with no
 // standard input, and waits for it.
 RunResult RunProgram(const std::string& argumentText, const std::string& workDir);
+
+// POSIX only: starts the program with these arguments as separate words.
+RunResult RunProgramWithArguments(const std::vector<std::string>& arguments,
+                                  const std::string& workDir);

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 #include "support/harness.h"
 
 namespace fs = std::filesystem;
@@ -29,6 +31,20 @@ fs::path RegistryRoot()
     }();
     return root;
 }
+
+// The registry stand-in of this test process goes when the process's tests
+// have run, passed or not.
+class RegistryCleanup : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::remove_all(RegistryRoot(), ec);
+    }
+};
+
+::testing::Environment* const g_registryCleanup =
+    ::testing::AddGlobalTestEnvironment(new RegistryCleanup);
 
 std::string Slurp(const fs::path& p)
 {
@@ -74,10 +90,21 @@ void SetSetting(const std::string& name, const std::string& bytes, unsigned long
 
 RunResult RunProgram(const std::string& argumentText, const std::string& workDir)
 {
+    // The whole text as one argument reaches the program unchanged.
+    if (argumentText.empty()) return RunProgramWithArguments({}, workDir);
+    return RunProgramWithArguments({argumentText}, workDir);
+}
+
+RunResult RunProgramWithArguments(const std::vector<std::string>& arguments,
+                                  const std::string& workDir)
+{
     RegistryRoot();
     fs::path outPath = fs::temp_directory_path() / ("brennick-out-" + std::to_string(::getpid()));
     fs::path errPath = fs::temp_directory_path() / ("brennick-err-" + std::to_string(::getpid()));
     std::string program = ProgramDirectory() + "/brennick";
+    std::vector<char*> argv = {program.data()};
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
 
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -88,12 +115,7 @@ RunResult RunProgram(const std::string& argumentText, const std::string& workDir
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
-        // The whole text as one argument reaches the program unchanged.
-        if (argumentText.empty())
-            ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-        else
-            ::execl(program.c_str(), program.c_str(), argumentText.c_str(),
-                    static_cast<char*>(nullptr));
+        ::execv(program.c_str(), argv.data());
         ::_exit(122);
     }
     int status = 0;

@@ -1,0 +1,96 @@
+// What only the POSIX build has: separate argument words, the dynamic
+// loader's binding, the registry folder's default place, and faults that
+// arrive as signals or foreign throws.
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "e2e/e2e_fixture.h"
+#include "paylib/record.h"
+
+namespace {
+const std::vector<std::string> kResultFiles = {"output.dat", "output_ex.dat", "output_ex.txt"};
+}
+
+TEST_F(EndToEnd, SeparateArgumentsAreJoinedWithSingleBlanks)
+{
+    Run("/o1 /a221 /c643 /quarnid4");
+    std::string asOne = Received();
+    std::string callAsOne = CallLine();
+    fs::remove_all(libraryLog);
+    fs::create_directories(libraryLog);
+
+    RunResult r = RunProgramWithArguments({"/o1", "/a221", "/c643", "/quarnid4"}, work.string());
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(CallLine(), callAsOne);
+    EXPECT_EQ(Received(), asOne);
+    EXPECT_EQ(Read(exchange / "output_ex.dat-4"), "AMOUNT=221\r\nENC_DATA=");
+}
+
+TEST_F(EndToEnd, LibraryWithAnUnresolvedSymbolDoesNotLoad)
+{
+    UseLibrary("unbound");
+    RunResult r = Run("/o1 /a221");
+    EXPECT_EQ(r.exitCode, 0u);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, "Unable to load library!");
+    EXPECT_FALSE(LibraryCalled());
+    EXPECT_TRUE(Files(exchange).empty());
+}
+
+TEST_F(EndToEnd, ThrowOfANonClassTypeIsAbsorbed)
+{
+    SetEnv("BRENNICK_FIXTURE_FAULT", "throw-int");
+    Answer(offsetof(UserAuthInt, responseCode), "05");
+    RunResult r = Run("/o1 /a221");
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_TRUE(r.boxes.empty());
+    EXPECT_EQ(Read(exchange / "output_ex.dat"), "RC=05\r\nAMOUNT=221\r\nENC_DATA=");
+}
+
+// The real /etc stays untouched: the run sees it through an overlay in a
+// mount namespace of its own, whose changes land in the test's folder.
+TEST_F(EndToEnd, WithoutRegistryVariableSettingsComeFromEtc)
+{
+    const std::string program = ProgramDirectory() + "/brennick";
+    for (bool emptyVariable : {false, true}) {
+        fs::remove_all(exchange);
+        fs::create_directories(exchange);
+        fs::path upper = base / "etc-upper", scratch = base / "etc-work";
+        fs::remove_all(upper);
+        fs::remove_all(scratch);
+        fs::create_directories(upper);
+        fs::create_directories(scratch);
+
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            std::string options = "lowerdir=/etc,upperdir=" + upper.string() +
+                                  ",workdir=" + scratch.string();
+            if (::unshare(CLONE_NEWNS) != 0 ||
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("overlay", "/etc", "overlay", 0, options.c_str()) != 0)
+                ::_exit(77);
+            fs::path key = "/etc/brennick/registry/software/Merot/Dovrex Auth Library";
+            fs::create_directories(key);
+            Write(key / "LocationPath", FixtureLibrary("full") + '\0');
+            Write(key / "ExchangePath", exchange.string() + '\0');
+            if (emptyVariable)
+                ::setenv("BRENNICK_REGISTRY", "", 1);
+            else
+                ::unsetenv("BRENNICK_REGISTRY");
+            if (::chdir(work.c_str()) != 0) ::_exit(121);
+            ::execl(program.c_str(), program.c_str(), "/o1", static_cast<char*>(nullptr));
+            ::_exit(122);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+            GTEST_SKIP() << "no private mount namespace here (it needs root)";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(Files(exchange), kResultFiles) << "empty variable: " << emptyVariable;
+    }
+    EXPECT_FALSE(fs::exists("/etc/brennick/registry/software/Merot/Dovrex Auth Library/ExchangePath"));
+}
