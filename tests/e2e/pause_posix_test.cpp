@@ -76,16 +76,19 @@ protected:
     }
 
     // The line discipline's modes, read through the master side.
-    bool EchoAndCanonical()
+    tcflag_t LocalModes()
     {
         struct termios t;
-        return ::tcgetattr(master, &t) == 0 && (t.c_lflag & ECHO) && (t.c_lflag & ICANON);
+        return ::tcgetattr(master, &t) == 0 ? t.c_lflag : 0;
     }
+    bool EchoAndCanonical() { return (LocalModes() & (ECHO | ICANON)) == (ECHO | ICANON); }
 };
 
 TEST_F(UsagePause, ReturnsAfterOneKeyOnATerminal)
 {
     EXPECT_NE(seen.find("Example of usage:"), std::string::npos);
+    // Raw before the prompt: a key pressed as soon as it shows is not echoed.
+    EXPECT_EQ(LocalModes() & (ECHO | ICANON), 0u) << "raw mode when the prompt shows";
 
     // No line is needed: one key ends the wait.
     ASSERT_EQ(::write(master, "x", 1), 1);
