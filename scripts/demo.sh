@@ -40,6 +40,11 @@ if [ $windows = no ]; then
   code=$?
   set -e
 else
+  if ! wine --version >/dev/null 2>&1; then
+    echo "demo: this machine cannot run 32-bit programs (the kernel's ia32 emulation is off), so Wine cannot run Brennick.exe" >&2
+    exit 1
+  fi
+  trap 'bash "$root/scripts/stop-wine.sh"' EXIT
   cmake --preset win32 >/dev/null
   cmake --build --preset win32 --target brennick paysim >/dev/null
   demo=$root/build/win32/demo

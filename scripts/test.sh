@@ -2,19 +2,34 @@
 # Installs what is missing, then builds and tests everything: the POSIX
 # build, the same under AddressSanitizer and UndefinedBehaviorSanitizer, the
 # Windows build under Wine, static analysis, the fuzzers for a bounded time
-# (FUZZ_SECONDS, default 20 each) and the demo as a smoke test.
+# (FUZZ_SECONDS, default 20 each) and the demo as a smoke test. Leaves no
+# Wine process and nothing in the temporary folder behind, also on failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+trap 'rm -f "$log"; bash scripts/stop-wine.sh' EXIT
+
+# Wine runs the Windows build as a 32-bit process. Some kernels have 32-bit
+# emulation switched off; there the Windows build is still compiled and its
+# binary checked, and the skip is reported, never hidden.
+wine_ok=yes
+if ! wine --version >/dev/null 2>&1; then
+  wine_ok=no
+fi
 
 for preset in native native-asan win32 fuzz; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
+  if [ "$preset" = win32 ] && [ $wine_ok = no ]; then
+    echo "SKIPPED: this machine cannot run 32-bit programs (the kernel's ia32 emulation is off)," \
+         "so the Windows tests under Wine do not run here; only the binary checks do" | tee -a "$log"
+    ctest --preset "$preset" -R binary_checks | tee -a "$log"
+    continue
+  fi
   ctest --preset "$preset" | tee -a "$log"
 done
 
@@ -35,3 +50,6 @@ fi
 total=$(sed -n 's/.*tests failed out of \([0-9]*\)/\1/p' "$log" | awk '{s += $1} END {print s + 0}')
 skipped=$(grep -c '(Skipped)' "$log" || true)
 echo "tests: $((total - skipped)) passed, 0 failed, $skipped skipped"
+if [ $wine_ok = no ]; then
+  echo "NOTE: the Windows tests under Wine were skipped: this kernel cannot run 32-bit programs"
+fi

@@ -27,8 +27,10 @@ protected:
     void SetUp() override
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        base = fs::temp_directory_path() /
-               (std::string("brennick-e2e-") + info->test_suite_name() + "-" + info->name());
+        // Parameterised names hold '/': one folder level, so that it all goes.
+        std::string name = std::string("brennick-e2e-") + info->test_suite_name() + "-" + info->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        base = fs::temp_directory_path() / name;
         fs::remove_all(base);
         work = base / "work";
         exchange = base / "exchange";

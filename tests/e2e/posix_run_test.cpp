@@ -41,14 +41,19 @@ TEST_F(EndToEnd, LibraryWithAnUnresolvedSymbolDoesNotLoad)
     EXPECT_TRUE(Files(exchange).empty());
 }
 
-TEST_F(EndToEnd, ThrowOfANonClassTypeIsAbsorbed)
+TEST_F(EndToEnd, DivisionByZeroStackOverflowAndNonClassThrowAreAbsorbed)
 {
-    SetEnv("BRENNICK_FIXTURE_FAULT", "throw-int");
     Answer(offsetof(UserAuthInt, responseCode), "05");
-    RunResult r = Run("/o1 /a221");
-    EXPECT_EQ(r.exitCode, 0u);
-    EXPECT_TRUE(r.boxes.empty());
-    EXPECT_EQ(Read(exchange / "output_ex.dat"), "RC=05\r\nAMOUNT=221\r\nENC_DATA=");
+    for (const char* fault : {"divide", "overflow", "throw-int"}) {
+        SetEnv("BRENNICK_FIXTURE_FAULT", fault);
+        fs::remove_all(exchange);
+        fs::create_directories(exchange);
+        RunResult r = Run("/o1 /a221");
+        EXPECT_EQ(r.exitCode, 0u) << fault;
+        EXPECT_TRUE(r.boxes.empty()) << fault;
+        EXPECT_EQ(Read(exchange / "output_ex.dat"), "RC=05\r\nAMOUNT=221\r\nENC_DATA=") << fault;
+        EXPECT_TRUE(fs::exists(exchange / "output_ex.txt")) << fault;
+    }
 }
 
 // The real /etc stays untouched: the run sees it through an overlay in a
