@@ -4,6 +4,7 @@
 
 #include "app/switches.h"
 #include "export/record_dump.h"
+#include "export/result_files.h"
 #include "export/result_lists.h"
 #include "paylib/binding.h"
 #include "paylib/process_state.h"
@@ -27,11 +28,26 @@ int RunBrennick(const char* argumentText)
         return kExitNoOperation;
     }
 
-    // From here on the run always ends with the result files, whatever the
-    // library did with the record.
-    ProcessRecord(&record);
-    ExportResults(&record);
-    WriteRecordDump(&record);
+    // Everything that can stop the run does so before the library is called
+    // and before any result file changes.
+    if (g_instanceIdUnusable) {
+        platform::ShowErrorBox("Invalid instance id!");
+        return kExitNotStarted;
+    }
+    if (g_instanceId[0] != '\0') {
+        if (BindIdEntryPoints() != 0) return kExitNotStarted;
+        AppendInstanceSuffix();
+    }
+    ResultFiles files;
+    if (CreateResultFiles(&files) != 0) return kExitNotStarted;
+
+    // From the call to the last close nothing is allocated: a library that
+    // faulted may have left the heap locked or broken.
+    bool clean = ProcessRecord(&record);
+    ExportResults(&record, &files);
+    WriteRecordDump(&record, &files);
+    int written = CloseResultFiles(&files);
     UnloadLibrary();
-    return kExitCompleted;
+    if (written != 0) return kExitNotWritten;
+    return clean ? kExitCompleted : kExitLibraryFault;
 }

@@ -51,11 +51,33 @@ void TakeText(const char* argumentText, const char* name, char* field, std::size
     StoreText(field, width, value);
 }
 
+// The id becomes part of two file names and selects a terminal: one that is
+// cut, dropped or able to leave the exchange folder would send the outcome
+// to another lane. A trailing dot is refused too, as Windows drops it from a
+// file name, which would make "7." and "7" share their files.
+bool IsUsableInstanceId(const Value& value)
+{
+    if (value.length > kInstanceIdSize - 1) return false;
+    for (std::size_t i = 0; i < value.length; ++i) {
+        unsigned char c = static_cast<unsigned char>(value.text[i]);
+        if (c < 32 || std::strchr("\"*/:<>?\\|", c) != nullptr) return false;
+    }
+    return value.length == 0 || value.text[value.length - 1] != '.';
+}
+
 void TakeInstanceId(const char* argumentText)
 {
     Value value;
-    if (!FindSwitch(argumentText, "/quarnid", nullptr, &value)) return;
-    if (value.length > kInstanceIdSize - 1) return;
+    bool occurs = false;
+    if (!FindSwitch(argumentText, "/quarnid", &occurs, &value)) {
+        // Present but too long for the value buffer.
+        if (occurs) g_instanceIdUnusable = true;
+        return;
+    }
+    if (!IsUsableInstanceId(value)) {
+        g_instanceIdUnusable = true;
+        return;
+    }
     std::memset(g_instanceId, 0, kInstanceIdSize);
     std::memcpy(g_instanceId, value.text, value.length);
 }

@@ -1,12 +1,7 @@
 #include "export/result_lists.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "paylib/settings.h"
-
-// Defined together, in this order, so that the result list is constructed
-// first and the keyed list released first.
 ResultList g_resultList;
 ResultList g_keyedResultList;
 
@@ -40,71 +35,92 @@ const ExportKey kExportKeys[] = {
 
 #undef FIELD
 
-std::string TakeValue(const UserAuthInt* record, const ExportKey& k)
+static_assert(sizeof kExportKeys / sizeof kExportKeys[0] <= kResultListCapacity,
+              "one export fits the lists");
+static_assert(sizeof("ORIGINAL_DATE_TIME=") - 1 + sizeof(UserAuthInt::cardType) <=
+                  kResultEntrySize,
+              "the longest keyed entry fits");
+
+// Appends an entry made of up to two pieces; what does not fit is left out.
+void Append(ResultList* list, const char* head, std::size_t headSize, const char* tail,
+            std::size_t tailSize)
+{
+    if (list->count == kResultListCapacity) return;
+    ResultEntry& e = list->entries[list->count++];
+    if (headSize > kResultEntrySize) headSize = kResultEntrySize;
+    if (tailSize > kResultEntrySize - headSize) tailSize = kResultEntrySize - headSize;
+    std::memcpy(e.bytes, head, headSize);
+    if (tailSize > 0) std::memcpy(e.bytes + headSize, tail, tailSize);
+    e.length = headSize + tailSize;
+}
+
+// The value of one key: its start and length within the record.
+void TakeValue(const UserAuthInt* record, const ExportKey& k, const char** value,
+               std::size_t* size)
 {
     const char* field = reinterpret_cast<const char*>(record) + k.offset;
     std::size_t width = k.width;
-    if (k.taking == Taking::AllBytes) return std::string(field, width);
     if (k.taking == Taking::TextWithoutLeadingZeros) {
         while (width > 0 && *field == '0') {
             ++field;
             --width;
         }
     }
-    return std::string(field, FieldTextLength(field, width));
-}
-
-// Writes bytes up to the first NUL, with each LF as CR LF.
-void WriteLine(std::FILE* file, const std::string& bytes)
-{
-    const char* p = bytes.data();
-    const char* end = p + FieldTextLength(p, bytes.size());
-    while (p < end) {
-        const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
-        const char* stop = lf ? lf : end;
-        std::fwrite(p, 1, stop - p, file);
-        if (lf == nullptr) break;
-        std::fwrite("\r\n", 1, 2, file);
-        p = lf + 1;
-    }
+    *value = field;
+    *size = k.taking == Taking::AllBytes ? width : FieldTextLength(field, width);
 }
 
 }  // namespace
 
-void ExportResults(const UserAuthInt* record)
+void AddResult(const char* key, const char* value, std::size_t size)
 {
-    for (const ExportKey& k : kExportKeys) AddResult(k.key, TakeValue(record, k));
-    WriteResultFiles();
+    Append(&g_resultList, value, size, nullptr, 0);
+    AddKeyedResult(key, value, size);
 }
 
-void AddResult(const std::string& key, const std::string& value)
+void AddKeyedResult(const char* key, const char* value, std::size_t size)
 {
-    g_resultList.push_back(value);
-    AddKeyedResult(key, value);
-}
-
-void AddKeyedResult(const std::string& key, const std::string& value)
-{
-    const std::string prefix = key + "=";
-    for (const std::string& entry : g_keyedResultList)
-        if (entry.compare(0, prefix.size(), prefix) == 0) return;
-    if (value.empty()) return;
-    g_keyedResultList.push_back(prefix + value);
-}
-
-void WriteResultFiles()
-{
-    WriteResultList(g_resultList, g_outputDatPath);
-    WriteResultList(g_keyedResultList, g_outputExDatPath);
-}
-
-void WriteResultList(const ResultList& list, const char* path)
-{
-    std::FILE* file = std::fopen(path, "wb");
-    if (file == nullptr) return;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        if (i > 0) std::fwrite("\r\n", 1, 2, file);
-        WriteLine(file, list[i]);
+    // The prefix is the key and "=": a longer key sharing its start is another key.
+    char prefix[kResultEntrySize];
+    std::size_t keySize = std::strlen(key);
+    if (keySize + 1 > sizeof prefix) return;
+    std::memcpy(prefix, key, keySize);
+    prefix[keySize] = '=';
+    for (std::size_t i = 0; i < g_keyedResultList.count; ++i) {
+        const ResultEntry& e = g_keyedResultList.entries[i];
+        if (e.length >= keySize + 1 && std::memcmp(e.bytes, prefix, keySize + 1) == 0) return;
     }
-    std::fclose(file);
+    if (size == 0) return;
+    Append(&g_keyedResultList, prefix, keySize + 1, value, size);
+}
+
+std::size_t FormatResultList(const ResultList& list, char* out)
+{
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < list.count; ++i) {
+        if (i > 0) {
+            out[n++] = '\r';
+            out[n++] = '\n';
+        }
+        const ResultEntry& e = list.entries[i];
+        for (std::size_t j = 0; j < e.length && e.bytes[j] != '\0'; ++j) {
+            if (e.bytes[j] == '\n') out[n++] = '\r';
+            out[n++] = e.bytes[j];
+        }
+    }
+    return n;
+}
+
+void ExportResults(const UserAuthInt* record, ResultFiles* files)
+{
+    for (const ExportKey& k : kExportKeys) {
+        const char* value;
+        std::size_t size;
+        TakeValue(record, k, &value, &size);
+        AddResult(k.key, value, size);
+    }
+    static char content[kResultListFileSize];
+    WriteResultFile(files, kOutputDatFile, content, FormatResultList(g_resultList, content));
+    WriteResultFile(files, kOutputExDatFile, content,
+                    FormatResultList(g_keyedResultList, content));
 }

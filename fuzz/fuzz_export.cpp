@@ -1,18 +1,14 @@
-// ExportResults and DumpRecord on arbitrary records: output.dat has exactly
+// ExportResults and FormatRecordDump on arbitrary records: output.dat has exactly
 // eleven separators plus the line feeds inside the values, and the dump has
 // 26 lines plus the line feeds inside the printed fields.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "export/record_dump.h"
 #include "export/result_lists.h"
-#include "paylib/settings.h"
 
 namespace {
 
@@ -26,16 +22,6 @@ std::size_t Count(const std::string& s, const std::string& what)
     std::size_t n = 0;
     for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
     return n;
-}
-
-std::string Slurp(std::FILE* f)
-{
-    std::string s;
-    std::rewind(f);
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    return s;
 }
 
 std::size_t LineFeedsInText(const char* field, std::size_t width)
@@ -53,29 +39,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memset(&record, 0, sizeof record);
     std::memcpy(&record, data, size < sizeof record ? size : sizeof record);
 
-    static const std::string dir = [] {
-        char tmpl[] = "/tmp/brennick-fuzz-XXXXXX";
-        return std::string(mkdtemp(tmpl));
-    }();
-    std::snprintf(g_outputDatPath, kResultPathSize, "%s/output.dat", dir.c_str());
-    std::snprintf(g_outputExDatPath, kResultPathSize, "%s/output_ex.dat", dir.c_str());
-    g_resultList.clear();
-    g_keyedResultList.clear();
-    ExportResults(&record);
+    // The files' bytes are formed in memory; no file is needed.
+    g_resultList.count = 0;
+    g_keyedResultList.count = 0;
+    ResultFiles none;
+    for (platform::FileHandle& h : none.handle) h = platform::kNoFile;
+    ExportResults(&record, &none);
 
     std::size_t valueLineFeeds = 0;
-    for (const std::string& v : g_resultList) valueLineFeeds += LineFeedsInText(v.data(), v.size());
-    std::FILE* f = std::fopen(g_outputDatPath, "rb");
-    Check(f != nullptr);
-    std::string dat = Slurp(f);
-    std::fclose(f);
+    for (std::size_t i = 0; i < g_resultList.count; ++i)
+        valueLineFeeds += LineFeedsInText(g_resultList.entries[i].bytes, g_resultList.entries[i].length);
+    static char formed[kResultListFileSize];
+    std::string dat(formed, FormatResultList(g_resultList, formed));
     Check(Count(dat, "\r\n") == 11 + valueLineFeeds);
     Check(Count(dat, "\n") == Count(dat, "\r\n"));
 
-    std::FILE* dump = std::tmpfile();
-    DumpRecord(&record, dump);
-    std::string text = Slurp(dump);
-    std::fclose(dump);
+    static char dump[kRecordDumpSize];
+    std::string text(dump, FormatRecordDump(&record, dump));
     std::size_t dumpLineFeeds = 0;
     const auto* bytes = reinterpret_cast<const char*>(&record);
     // The 23 text fields of the dump, by offset and width.

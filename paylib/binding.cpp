@@ -37,14 +37,11 @@ bool Resolve(const char* name, void** address)
 void CallLibrary(void* context)
 {
     UserAuthInt* record = static_cast<UserAuthInt*>(context);
-    if (g_instanceId[0] == '\0') {
+    if (g_instanceId[0] == '\0')
         reinterpret_cast<ProcessOwFullFn>(g_binding.processOwFull)(record, kRecordSize);
-        return;
-    }
-    if (BindIdEntryPoints() != 0) return;
-    AppendInstanceSuffix();
-    reinterpret_cast<ProcessOwIdFullFn>(g_binding.processOwIdFull)(g_instanceId, record,
-                                                                   kRecordSize);
+    else
+        reinterpret_cast<ProcessOwIdFullFn>(g_binding.processOwIdFull)(g_instanceId, record,
+                                                                       kRecordSize);
 }
 
 }  // namespace
@@ -72,9 +69,9 @@ int BindIdEntryPoints()
     return 0;
 }
 
-void ProcessRecord(UserAuthInt* record)
+bool ProcessRecord(UserAuthInt* record)
 {
-    platform::RunGuarded(CallLibrary, record);
+    return platform::RunGuarded(CallLibrary, record);
 }
 
 void UnloadLibrary()

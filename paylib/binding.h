@@ -13,8 +13,9 @@ int BindLibrary();
 int BindIdEntryPoints();
 
 // Hands the record to the library: ProcessOwFull without an instance id,
-// otherwise the id binding, the result-name suffix and ProcessOwIdFull.
-// Whatever the library throws or faults with is absorbed without a message.
-void ProcessRecord(UserAuthInt* record);
+// ProcessOwIdFull (bound before) with one. Whatever the library throws or
+// faults with is absorbed without a message; returns false when something
+// was.
+bool ProcessRecord(UserAuthInt* record);
 
 void UnloadLibrary();

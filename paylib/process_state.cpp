@@ -2,3 +2,4 @@
 
 char g_instanceId[kInstanceIdSize];
 char g_errorText[kErrorTextSize];
+bool g_instanceIdUnusable;

@@ -3,6 +3,7 @@
 // Nothing outside platform/ calls the OS directly.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #ifdef _WIN32
@@ -39,6 +40,19 @@ void UnloadDynamicLibrary(void* library);
 // Runs body(context), absorbing every exception and processor fault that
 // leaves it. Returns false when something was absorbed.
 bool RunGuarded(void (*body)(void*), void* context);
+
+// Result files, held open by handle across the library call. OpenResultFile
+// creates a missing file and leaves an existing one's bytes alone; it never
+// follows a symbolic link and refuses anything but a regular file (a folder,
+// a FIFO, a device). The other calls report the platform's error code of a
+// failure. None of them allocates memory.
+typedef std::intptr_t FileHandle;
+constexpr FileHandle kNoFile = -1;
+bool OpenResultFile(const char* path, FileHandle* file, unsigned long* errorCode);
+bool TruncateFile(FileHandle file, unsigned long* errorCode);
+bool WriteWholly(FileHandle file, const char* bytes, std::size_t size,
+                 unsigned long* errorCode);
+bool CloseFile(FileHandle file, unsigned long* errorCode);
 
 // Usage screen support: a console of the program's own bound to standard
 // output and standard error, and a wait for one key press.

@@ -53,25 +53,29 @@ TEST_F(EndToEnd, InstanceIdUsesIdEntryPointAndSuffixesTwoFiles)
     EXPECT_EQ(Read(exchange / "output_ex.dat-7"), "AMOUNT=221\r\nENC_DATA=");
 }
 
-TEST_F(EndToEnd, TooLongInstanceIdIsDropped)
+TEST_F(EndToEnd, TooLongInstanceIdStopsTheRun)
 {
+    // Dropping it would run the operation on the default instance: another
+    // lane's terminal.
     RunResult r = Run("/o1 /quarnid" + std::string(20, '1'));
-    EXPECT_EQ(CallLine(), "ProcessOwFull 2939 -");
-    EXPECT_EQ(Files(exchange),
-              (std::vector<std::string>{"output.dat", "output_ex.dat", "output_ex.txt"}));
+    EXPECT_EQ(r.exitCode, 2u);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, "Invalid instance id!");
+    EXPECT_FALSE(LibraryCalled());
+    EXPECT_TRUE(Files(exchange).empty());
 }
 
-TEST_F(EndToEnd, MissingIdEntryPointsSkipCallButWriteFilesUnderPlainNames)
+TEST_F(EndToEnd, MissingIdEntryPointsStopTheRunWithoutTouchingAFile)
 {
     UseLibrary("no_id");
+    Write(exchange / "output_ex.dat", "RC=00");
     RunResult r = Run("/o1 /a221 /quarnid7");
-    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.exitCode, 2u);
     ASSERT_EQ(r.boxes.size(), 1u);
     EXPECT_EQ(r.boxes[0].text, "Unable to load ProcessOwId function! 7f (127)");
     EXPECT_FALSE(LibraryCalled());
-    EXPECT_EQ(Files(exchange),
-              (std::vector<std::string>{"output.dat", "output_ex.dat", "output_ex.txt"}));
-    EXPECT_EQ(Read(exchange / "output_ex.dat"), "AMOUNT=221\r\nENC_DATA=");
+    EXPECT_EQ(Files(exchange), std::vector<std::string>{"output_ex.dat"});
+    EXPECT_EQ(Read(exchange / "output_ex.dat"), "RC=00");
 }
 
 class LibraryFault : public EndToEnd, public ::testing::WithParamInterface<const char*> {};
@@ -82,7 +86,7 @@ TEST_P(LibraryFault, IsAbsorbedAndResultsAreWrittenAsLibraryLeftThem)
     Answer(offsetof(UserAuthInt, responseCode), "05");
     for (const char* id : {"", " /quarnid9"}) {
         RunResult r = Run(std::string("/o1 /a221") + id);
-        EXPECT_EQ(r.exitCode, 0u) << id;
+        EXPECT_EQ(r.exitCode, 4u) << id;   // the outcome is unknown: check the terminal
         EXPECT_TRUE(r.boxes.empty()) << id;
         EXPECT_TRUE(r.otherDiagnostics.empty()) << r.otherDiagnostics;
     }

@@ -36,23 +36,30 @@ TEST_F(EndToEnd, ResultFilesByteForByte)
               "TVR =\nsystem_res =7\nenc_data =E\xe9\nTraceID =INV-9\n");
 }
 
-TEST_F(EndToEnd, UnwritableFileIsSkippedAndOthersAreWritten)
+TEST_F(EndToEnd, ResultFileThatIsAFolderStopsTheRunBeforeTheCall)
 {
+    Write(exchange / "output.dat", "earlier run");
     fs::create_directories(exchange / "output_ex.dat");
     RunResult r = Run("/o1 /a5");
-    EXPECT_EQ(r.exitCode, 0u);
-    EXPECT_TRUE(r.boxes.empty());
-    EXPECT_EQ(Read(exchange / "output.dat"), OutputDatWithAmount("5"));
-    EXPECT_EQ(Read(exchange / "output_ex.txt").substr(0, 12), "handle =0\nop");
+    EXPECT_EQ(r.exitCode, 2u);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text.rfind("Unable to create file " + (exchange / "output_ex.dat").string() + "! ", 0), 0u)
+        << r.boxes[0].text;
+    EXPECT_FALSE(LibraryCalled());
+    EXPECT_EQ(Read(exchange / "output.dat"), "earlier run");
 }
 
-TEST_F(EndToEnd, MissingExchangeFolderEndsRunNormally)
+TEST_F(EndToEnd, MissingExchangeFolderStopsTheRunBeforeTheCall)
 {
     SetSetting("ExchangePath", (base / "absent").string() + '\0');
     RunResult r = Run("/o1");
-    EXPECT_EQ(r.exitCode, 0u);
-    EXPECT_TRUE(r.boxes.empty());
-    EXPECT_TRUE(LibraryCalled());
+    EXPECT_EQ(r.exitCode, 2u);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    // ERROR_PATH_NOT_FOUND, ENOENT
+    EXPECT_EQ(r.boxes[0].text, "Unable to create file " + (base / "absent" / "output.dat").string() +
+                                   (kWindows ? "! 3 (3)" : "! 2 (2)"));
+    EXPECT_EQ(r.boxes[0].caption, "ERROR");
+    EXPECT_FALSE(LibraryCalled());
     EXPECT_FALSE(fs::exists(base / "absent"));
 }
 

@@ -2,7 +2,9 @@
 // loader's binding, the registry folder's default place, and faults that
 // arrive as signals or foreign throws.
 #include <sched.h>
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,7 +51,7 @@ TEST_F(EndToEnd, DivisionByZeroStackOverflowAndNonClassThrowAreAbsorbed)
         fs::remove_all(exchange);
         fs::create_directories(exchange);
         RunResult r = Run("/o1 /a221");
-        EXPECT_EQ(r.exitCode, 0u) << fault;
+        EXPECT_EQ(r.exitCode, 4u) << fault;
         EXPECT_TRUE(r.boxes.empty()) << fault;
         EXPECT_EQ(Read(exchange / "output_ex.dat"), "RC=05\r\nAMOUNT=221\r\nENC_DATA=") << fault;
         EXPECT_TRUE(fs::exists(exchange / "output_ex.txt")) << fault;
@@ -99,3 +101,63 @@ TEST_F(EndToEnd, WithoutRegistryVariableSettingsComeFromEtc)
     }
     EXPECT_FALSE(fs::exists("/etc/brennick/registry/software/Merot/Dovrex Auth Library/ExchangePath"));
 }
+
+TEST_F(EndToEnd, LinkOrFifoInPlaceOfAResultFileIsRefusedAtOnce)
+{
+    Write(base / "victim", "precious");
+    fs::create_symlink(base / "victim", exchange / "output_ex.dat");
+    RunResult r = Run("/o1 /a221");
+    EXPECT_EQ(r.exitCode, 2u);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text,   // ELOOP
+              "Unable to create file " + (exchange / "output_ex.dat").string() + "! 28 (40)");
+    EXPECT_EQ(Read(base / "victim"), "precious");
+    fs::remove(exchange / "output_ex.dat");
+
+    // No reader: the open must not wait for one.
+    ASSERT_EQ(::mkfifo((exchange / "output_ex.txt").c_str(), 0600), 0);
+    r = Run("/o1 /a221");
+    EXPECT_EQ(r.exitCode, 2u);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text,   // ENXIO
+              "Unable to create file " + (exchange / "output_ex.txt").string() + "! 6 (6)");
+    EXPECT_FALSE(LibraryCalled());
+}
+
+TEST_F(EndToEnd, FullFileSystemDuringTheWriteEndsWithCodeThree)
+{
+    // A small file system filled up, in a mount namespace of the run's own.
+    auto fillExchange = [this] {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", exchange.c_str(), "tmpfs", 0, "size=64k") != 0)
+            ::_exit(77);
+        int fd = ::open((exchange / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
+        char block[4096] = {};
+        while (::write(fd, block, sizeof block) > 0) {
+        }
+        ::close(fd);
+    };
+    RunResult r = RunProgramWithArguments({"/o1 /a221"}, work.string(), fillExchange);
+    if (r.exitCode == 77) GTEST_SKIP() << "no private mount namespace here (it needs root)";
+    EXPECT_TRUE(LibraryCalled());
+    EXPECT_EQ(r.exitCode, 3u);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text,   // ENOSPC
+              "Unable to write file " + (exchange / "output.dat").string() + "! 1c (28)");
+}
+
+#ifndef BRENNICK_SANITIZED
+TEST_F(EndToEnd, NothingIsAllocatedAfterTheLibraryCall)
+{
+    SetTestEnv("LD_PRELOAD", ProgramDirectory() + "/alloc_tripwire.so");
+    SetTestEnv("BRENNICK_FIXTURE_TRIPWIRE", "1");
+    Answer(offsetof(UserAuthInt, responseCode), "00");
+    for (const char* fault : {"", "crash"}) {
+        if (*fault != '\0') SetEnv("BRENNICK_FIXTURE_FAULT", fault);
+        RunResult r = Run("/o1 /a221 /quarnid3");
+        EXPECT_EQ(r.exitCode, *fault ? 4u : 0u) << fault << r.otherDiagnostics;
+        EXPECT_EQ(Read(exchange / "output_ex.dat-3"), "RC=00\r\nAMOUNT=221\r\nENC_DATA=") << fault;
+    }
+}
+#endif

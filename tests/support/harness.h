@@ -3,6 +3,7 @@
 // One implementation per platform; the tests themselves are shared.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,14 @@ void SetSetting(const std::string& name, const std::string& bytes,
 // standard input, and waits for it.
 RunResult RunProgram(const std::string& argumentText, const std::string& workDir);
 
-// POSIX only: starts the program with these arguments as separate words.
+// POSIX only: starts the program with these arguments as separate words;
+// inChild runs in the new process before the program starts (exit code 77
+// from it means "not possible here").
 RunResult RunProgramWithArguments(const std::vector<std::string>& arguments,
-                                  const std::string& workDir);
+                                  const std::string& workDir,
+                                  const std::function<void()>& inChild = {});
+
+// Makes a file read-only the way the platform's users do it, also against
+// an administrator where the platform allows; false when it cannot.
+bool MakeReadOnly(const std::string& path);
+void MakeWritable(const std::string& path);

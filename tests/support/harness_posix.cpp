@@ -1,4 +1,7 @@
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -96,7 +99,8 @@ RunResult RunProgram(const std::string& argumentText, const std::string& workDir
 }
 
 RunResult RunProgramWithArguments(const std::vector<std::string>& arguments,
-                                  const std::string& workDir)
+                                  const std::string& workDir,
+                                  const std::function<void()>& inChild)
 {
     RegistryRoot();
     fs::path outPath = fs::temp_directory_path() / ("brennick-out-" + std::to_string(::getpid()));
@@ -108,6 +112,7 @@ RunResult RunProgramWithArguments(const std::vector<std::string>& arguments,
 
     pid_t pid = ::fork();
     if (pid == 0) {
+        if (inChild) inChild();
         if (::chdir(workDir.c_str()) != 0) ::_exit(121);
         int in = ::open("/dev/null", O_RDONLY);
         int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -134,4 +139,29 @@ RunResult RunProgramWithArguments(const std::vector<std::string>& arguments,
     fs::remove(outPath);
     fs::remove(errPath);
     return r;
+}
+
+bool MakeReadOnly(const std::string& path)
+{
+    if (::chmod(path.c_str(), 0444) != 0) return false;
+    if (::geteuid() != 0) return true;
+    // Root writes through any mode: only the immutable flag stops it.
+    int fd = ::open(path.c_str(), O_RDONLY);
+    int flags = 0;
+    bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+              (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    if (fd >= 0) ::close(fd);
+    return ok;
+}
+
+void MakeWritable(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY);
+    int flags = 0;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_IMMUTABLE_FL)) {
+        flags &= ~FS_IMMUTABLE_FL;
+        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0) ::close(fd);
+    ::chmod(path.c_str(), 0644);
 }

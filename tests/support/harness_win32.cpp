@@ -195,3 +195,13 @@ RunResult RunProgram(const std::string& argumentText, const std::string& workDir
     if (!trace.empty()) ParseBoxes(ReadFrom(trace, traceStart), &r.boxes);
     return r;
 }
+
+bool MakeReadOnly(const std::string& path)
+{
+    return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+void MakeWritable(const std::string& path)
+{
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}

@@ -7,8 +7,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "export/record_dump.h"
+#include "export/result_files.h"
 #include "export/result_lists.h"
 #include "paylib/settings.h"
 
@@ -22,14 +24,38 @@ std::string Slurp(const char* path)
     return s.str();
 }
 
+std::vector<std::string> Entries(const ResultList& list)
+{
+    std::vector<std::string> v;
+    for (std::size_t i = 0; i < list.count; ++i)
+        v.emplace_back(list.entries[i].bytes, list.entries[i].length);
+    return v;
+}
+
+ResultList ListOf(std::initializer_list<std::string> entries)
+{
+    ResultList list = {};
+    for (const std::string& e : entries) {
+        std::memcpy(list.entries[list.count].bytes, e.data(), e.size());
+        list.entries[list.count++].length = e.size();
+    }
+    return list;
+}
+
+std::string Formatted(const ResultList& list)
+{
+    static char out[kResultListFileSize];
+    return std::string(out, FormatResultList(list, out));
+}
+
 class Export : public ::testing::Test {
 protected:
     UserAuthInt rec;
     void SetUp() override
     {
         std::memset(&rec, 0, sizeof rec);
-        g_resultList.clear();
-        g_keyedResultList.clear();
+        g_resultList.count = 0;
+        g_keyedResultList.count = 0;
         // Tests may run in parallel processes: names of their own.
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::snprintf(g_outputDatPath, kResultPathSize, "%s-output.dat", name.c_str());
@@ -42,17 +68,27 @@ protected:
         std::remove(g_outputExDatPath);
         std::remove(g_outputExTxtPath);
     }
-    std::string OutputDat() { ExportResults(&rec); return Slurp(g_outputDatPath); }
+    // One export as a run makes it: the files opened, written and closed.
+    void Export_()
+    {
+        ResultFiles files;
+        ASSERT_EQ(CreateResultFiles(&files), 0);
+        ::ExportResults(&rec, &files);
+        WriteRecordDump(&rec, &files);
+        ASSERT_EQ(CloseResultFiles(&files), 0);
+    }
+    void ExportResults(const UserAuthInt*) { Export_(); }
+    std::string OutputDat() { Export_(); return Slurp(g_outputDatPath); }
     std::string OutputExDat() { return Slurp(g_outputExDatPath); }
-    std::string Dump() { WriteRecordDump(&rec); return Slurp(g_outputExTxtPath); }
+    std::string Dump() { Export_(); return Slurp(g_outputExTxtPath); }
     std::string AmountValue(const char* bytes, std::size_t n)
     {
         std::memset(rec.amount, 0, sizeof rec.amount);
         std::memcpy(rec.amount, bytes, n);
-        g_resultList.clear();
-        g_keyedResultList.clear();
-        ExportResults(&rec);
-        return g_resultList[9];
+        g_resultList.count = 0;
+        g_keyedResultList.count = 0;
+        Export_();
+        return Entries(g_resultList)[9];
     }
 };
 
@@ -63,8 +99,8 @@ TEST_F(Export, EmptyRecordGivesElevenLineBreaksAndTheEncDataKey)
     for (int i = 0; i < 11; ++i) expected += "\r\n";
     EXPECT_EQ(dat, expected);
     EXPECT_EQ(OutputExDat(), "ENC_DATA=");
-    ASSERT_EQ(g_resultList.size(), 12u);
-    EXPECT_EQ(g_resultList[10], std::string(64, '\0'));
+    ASSERT_EQ(g_resultList.count, 12u);
+    EXPECT_EQ(Entries(g_resultList)[10], std::string(64, '\0'));
 }
 
 TEST_F(Export, TextValuesEndAtNulOrFieldWidth)
@@ -77,11 +113,12 @@ TEST_F(Export, TextValuesEndAtNulOrFieldWidth)
     std::memcpy(rec.OriginalDateTime, "2612081700001", 13);
     std::memcpy(rec.text_msg, "OK", 2);
     ExportResults(&rec);
-    EXPECT_EQ(g_resultList[0], "0000");
-    EXPECT_EQ(g_resultList[2], "123456789");
-    EXPECT_EQ(g_resultList[3], "AUTH");
-    EXPECT_EQ(g_resultList[7], "2612081700001");
-    EXPECT_EQ(g_resultList[11], "1234567890123");
+    std::vector<std::string> values = Entries(g_resultList);
+    EXPECT_EQ(values[0], "0000");
+    EXPECT_EQ(values[2], "123456789");
+    EXPECT_EQ(values[3], "AUTH");
+    EXPECT_EQ(values[7], "2612081700001");
+    EXPECT_EQ(values[11], "1234567890123");
     EXPECT_EQ(OutputExDat(),
               "RC=0000\r\nTID=123456789\r\nAUTH_CODE=AUTH\r\nTEXT_MSG=OK\r\n"
               "ORIGINAL_DATE_TIME=2612081700001\r\nCARD_TYPE=MIR\r\nENC_DATA=\r\n"
@@ -105,7 +142,7 @@ TEST_F(Export, EncDataIsAllSixtyFourBytesWrittenUpToNul)
     std::memcpy(rec.enc_data, "A1B2", 4);
     std::memset(rec.original_amount, 'x', 13);   // neighbours stay out
     ExportResults(&rec);
-    EXPECT_EQ(g_resultList[10].size(), 64u);
+    EXPECT_EQ(Entries(g_resultList)[10].size(), 64u);
     EXPECT_EQ(OutputExDat(), "ENC_DATA=A1B2");
 
     SetUp();
@@ -127,22 +164,28 @@ TEST_F(Export, LineFeedInsideValueBecomesCrLfAndHighBytesPass)
 
 TEST_F(Export, KeyedListKeepsFirstValueAndNoEmptyOnes)
 {
-    AddResult("RC", "00");
-    AddResult("RC", "05");
-    AddResult("RCX", "1");
-    AddResult("EMPTY", "");
-    EXPECT_EQ(g_resultList, (ResultList{"00", "05", "1", ""}));
-    EXPECT_EQ(g_keyedResultList, (ResultList{"RC=00", "RCX=1"}));
+    AddResult("RC", "00", 2);
+    AddResult("RC", "05", 2);
+    AddResult("RCX", "1", 1);
+    AddResult("EMPTY", "", 0);
+    EXPECT_EQ(Entries(g_resultList), (std::vector<std::string>{"00", "05", "1", ""}));
+    EXPECT_EQ(Entries(g_keyedResultList), (std::vector<std::string>{"RC=00", "RCX=1"}));
 }
 
 TEST_F(Export, ListFileHasSeparatorsOnlyBetweenEntries)
 {
-    WriteResultList(ResultList{}, g_outputDatPath);
-    EXPECT_EQ(Slurp(g_outputDatPath), "");
-    WriteResultList(ResultList{std::string("\0x", 2), "a", std::string("\0b", 2)},
-                    g_outputDatPath);
-    EXPECT_EQ(Slurp(g_outputDatPath), "\r\na\r\n");
-    WriteResultList(ResultList{"a"}, "no-such-folder/out.dat");   // silently skipped
+    EXPECT_EQ(Formatted(ListOf({})), "");
+    EXPECT_EQ(Formatted(ListOf({std::string("\0x", 2), "a", std::string("\0b", 2)})), "\r\na\r\n");
+}
+
+TEST_F(Export, FullListsTakeWhatFitsAndNoMore)
+{
+    for (std::size_t i = 0; i < kResultListCapacity + 3; ++i)
+        AddResult(("K" + std::to_string(i)).c_str(), std::string(300, '\n').c_str(), 300);
+    ASSERT_EQ(g_resultList.count, kResultListCapacity);
+    EXPECT_EQ(Entries(g_keyedResultList)[0], "K0=" + std::string(kResultEntrySize - 3, '\n'));
+    // Every byte a line feed: the largest file a list can give.
+    EXPECT_EQ(Formatted(g_resultList).size(), kResultListFileSize - 2);
 }
 
 TEST_F(Export, DumpOfEmptyRecordIsThreeHundredBytes)
@@ -175,13 +218,11 @@ TEST_F(Export, DumpPrintsNumbersUnsignedAndTextsWithinTheirWidth)
     EXPECT_EQ(dump.find('O'), std::string::npos);
 }
 
-TEST_F(Export, DumpWithoutRecordOrStreamWritesNothing)
+TEST_F(Export, DumpWithoutRecordOrBufferFormsNothing)
 {
-    std::FILE* f = std::fopen(g_outputExTxtPath, "wb");
-    DumpRecord(nullptr, f);
-    std::fclose(f);
-    EXPECT_EQ(Slurp(g_outputExTxtPath), "");
-    DumpRecord(&rec, nullptr);
+    char out[kRecordDumpSize];
+    EXPECT_EQ(FormatRecordDump(nullptr, out), 0u);
+    EXPECT_EQ(FormatRecordDump(&rec, nullptr), 0u);
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+// The three result files of a run. They are opened before the library is
+// called, so that a folder that cannot take them stops the run before any
+// money moves, an earlier result can never pass for this run's, and a
+// library that changes the current folder cannot move them.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/platform.h"
+
+enum ResultFile { kOutputDatFile, kOutputExDatFile, kOutputExTxtFile, kResultFileCount };
+
+struct ResultFiles {
+    platform::FileHandle handle[kResultFileCount];
+    const char* path[kResultFileCount];
+    int firstFailed;              // -1 while every write and close succeeded
+    unsigned long errorCode;      // the platform's code of that failure
+};
+
+// Opens the three files at the paths prepared for this run, then empties
+// them. If one cannot be opened, the others are closed with their bytes left
+// as they were, the box "Unable to create file %s! %x (%lu)" is shown and -1
+// is returned.
+int CreateResultFiles(ResultFiles* files);
+
+// Writes one file's whole content. A failure is remembered, not shown, so
+// that the other files are still written.
+void WriteResultFile(ResultFiles* files, ResultFile which, const char* bytes, std::size_t size);
+
+// Closes the three files. 0 when every write and close succeeded; otherwise
+// -1 after the box "Unable to write file %s! %x (%lu)" for the first file
+// that failed.
+int CloseResultFiles(ResultFiles* files);
