@@ -40,7 +40,7 @@ if [ $windows = no ]; then
   code=$?
   set -e
 else
-  if ! wine --version >/dev/null 2>&1; then
+  if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     echo "demo: this machine cannot run 32-bit programs (the kernel's ia32 emulation is off), so Wine cannot run Brennick.exe" >&2
     exit 1
   fi
