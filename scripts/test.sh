@@ -12,10 +12,10 @@ bash scripts/setup.sh
 log=$(mktemp)
 trap 'rm -f "$log"; bash scripts/stop-wine.sh' EXIT
 
-# Wine runs the Windows build as a 32-bit process (its 32-bit loader is
-# /usr/lib/wine/wine). Some kernels have 32-bit
-# emulation switched off; there the Windows build is still compiled and its
-# binary checked, and the skip is reported, never hidden.
+# Wine runs the Windows build as a 32-bit process through its 32-bit loader,
+# /usr/lib/wine/wine. Some kernels have 32-bit emulation switched off; there
+# the Windows build is still compiled and its binary checked, and the skip is
+# reported, never hidden.
 wine_ok=yes
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   wine_ok=no
