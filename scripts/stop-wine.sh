@@ -4,10 +4,21 @@
 # the end of the test command and of the Windows demo, also when they fail.
 cd "$(dirname "$0")/.."
 prefix=$PWD/build/win32/wineprefix
-[ -d "$prefix" ] && command -v wineserver >/dev/null || exit 0
-WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
-WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1
-# The server's folder is named after the prefix's device and inode.
+[ -d "$prefix" ] || exit 0
+if command -v wineserver >/dev/null; then
+  WINEPREFIX=$prefix timeout 60 wineserver -k >/dev/null 2>&1
+  WINEPREFIX=$prefix timeout 60 wineserver -w >/dev/null 2>&1
+fi
+# Debian's Wine keeps the server's folder in a private /tmp/wine-XXXXXX whose
+# name it writes into the prefix's file "wineserver"; upstream Wine uses
+# /tmp/.wine-<uid>/server-<dev>-<ino>. Both go, so that Wine makes new ones.
+if [ -f "$prefix/wineserver" ]; then
+  name=$(cat "$prefix/wineserver")
+  case $name in
+    wine-??????) rm -rf "/tmp/${name:?}" ;;
+  esac
+  rm -f "$prefix/wineserver"
+fi
 tmp=/tmp/.wine-$(id -u)
 if dev=$(stat -c %D "$prefix") && ino=$(stat -c %i "$prefix"); then
   rm -rf "${tmp:?}/$(printf 'server-%x-%x' "0x$dev" "$ino")"
