@@ -45,14 +45,19 @@ TEST_F(EndToEnd, WithoutSettingsTheDefaultLibraryIsLoaded)
 
 TEST_F(EndToEnd, WithoutLocationPathDovrexDllIsFoundByTheSystemSearch)
 {
-    // Windows searches the current folder; the dynamic loader searches
-    // LD_LIBRARY_PATH.
+    // Both searches take a folder from the environment: Windows PATH, the
+    // dynamic loader LD_LIBRARY_PATH.
     ResetSettings();
     SetSetting("ExchangePath", exchange.string() + '\0');
-    fs::path folder = kWindows ? work : base / "libraries";
+    fs::path folder = base / "libraries";
     fs::create_directories(folder);
     fs::copy_file(FixtureLibrary("full"), folder / "dovrex.dll");
-    if (!kWindows) SetTestEnv("LD_LIBRARY_PATH", folder.string());
+    if (kWindows) {
+        const char* path = std::getenv("PATH");
+        SetTestEnv("PATH", folder.string() + ";" + (path ? path : ""));
+    } else {
+        SetTestEnv("LD_LIBRARY_PATH", folder.string());
+    }
     RunResult r = Run("/o1 /a221");
     EXPECT_TRUE(r.boxes.empty());
     EXPECT_EQ(CallLine(), "ProcessOwFull 2939 -");

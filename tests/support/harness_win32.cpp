@@ -198,7 +198,13 @@ RunResult RunProgram(const std::string& argumentText, const std::string& workDir
 
 bool MakeReadOnly(const std::string& path)
 {
-    return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY) != 0;
+    if (!SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY)) return false;
+    // Wine run by root may let the write through: then the attribute holds nothing.
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return true;
+    CloseHandle(h);
+    return false;
 }
 
 void MakeWritable(const std::string& path)
