@@ -1,6 +1,15 @@
 // Keeps a faulting payment library from taking the run down: C++ exceptions
-// are caught, and SIGSEGV, SIGBUS, SIGILL and SIGFPE raised during the call
-// jump back here, so the result files are still written.
+// are caught, and SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT (abort(), an
+// uncaught throw, the C library's heap checks) and SIGTRAP (a breakpoint left
+// in the library) raised on the calling thread during the call jump back
+// here, so the result files are still written.
+//
+// Everything the handler touches is static: a library that scribbles over
+// the stack cannot reach the jump target. The handler runs at most once per
+// call and only for the calling thread; any other fault, a fault of another
+// thread or a second one, ends the process as it would without the guard.
+#include <pthread.h>
+
 #include <csetjmp>
 #include <csignal>
 
@@ -8,17 +17,40 @@
 
 namespace {
 
-const int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+const int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP};
 constexpr int kFaultSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
 
 // The handler runs on its own stack so that a stack overflow in the library
 // can be absorbed too.
 alignas(16) char g_alternateStack[64 * 1024];
-sigjmp_buf* volatile g_faultReturn = nullptr;
+sigjmp_buf g_faultReturn;
+pthread_t g_callingThread;
+volatile std::sig_atomic_t g_jumpArmed = 0;
+struct sigaction g_previous[kFaultSignalCount];
+stack_t g_previousStack;
 
-void OnFault(int)
+// The signal's default action, now: a synchronous fault would otherwise come
+// back at once, and a raised one must not be lost.
+void EndAsWithoutGuard(int signal)
 {
-    siglongjmp(*g_faultReturn, 1);
+    struct sigaction fallback = {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(signal, &fallback, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    raise(signal);
+}
+
+void OnFault(int signal)
+{
+    if (g_jumpArmed && pthread_equal(pthread_self(), g_callingThread)) {
+        g_jumpArmed = 0;
+        siglongjmp(g_faultReturn, 1);
+    }
+    EndAsWithoutGuard(signal);
 }
 
 }  // namespace
@@ -30,21 +62,22 @@ bool RunGuarded(void (*body)(void*), void* context)
     stack_t stack = {};
     stack.ss_sp = g_alternateStack;
     stack.ss_size = sizeof g_alternateStack;
-    stack_t previousStack;
-    sigaltstack(&stack, &previousStack);
+    sigaltstack(&stack, &g_previousStack);
 
+    // While the handler runs, every fault signal is blocked: one that comes
+    // then ends the process instead of entering the handler again.
     struct sigaction action = {};
     action.sa_handler = OnFault;
-    action.sa_flags = SA_ONSTACK | SA_NODEFER;
+    action.sa_flags = SA_ONSTACK;
     sigemptyset(&action.sa_mask);
-    struct sigaction previous[kFaultSignalCount];
+    for (int signal : kFaultSignals) sigaddset(&action.sa_mask, signal);
+    g_callingThread = pthread_self();
     for (int i = 0; i < kFaultSignalCount; ++i)
-        sigaction(kFaultSignals[i], &action, &previous[i]);
+        sigaction(kFaultSignals[i], &action, &g_previous[i]);
 
-    sigjmp_buf faultReturn;
-    g_faultReturn = &faultReturn;
     volatile bool absorbed = false;
-    if (sigsetjmp(faultReturn, 1) == 0) {
+    if (sigsetjmp(g_faultReturn, 1) == 0) {
+        g_jumpArmed = 1;
         try {
             body(context);
         } catch (...) {
@@ -53,11 +86,11 @@ bool RunGuarded(void (*body)(void*), void* context)
     } else {
         absorbed = true;
     }
-    g_faultReturn = nullptr;
+    g_jumpArmed = 0;
 
     for (int i = 0; i < kFaultSignalCount; ++i)
-        sigaction(kFaultSignals[i], &previous[i], nullptr);
-    sigaltstack(&previousStack, nullptr);
+        sigaction(kFaultSignals[i], &g_previous[i], nullptr);
+    sigaltstack(&g_previousStack, nullptr);
     return !absorbed;
 }
 

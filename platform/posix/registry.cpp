@@ -51,7 +51,9 @@ bool FindEntry(const std::string& folder, const char* name, std::size_t length,
 
 bool ReadWholeFile(const std::string& path, unsigned char* buffer, std::uint32_t* length)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO or device in the store must not hold the run up
+    // before it starts; only a regular file is a value.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st;
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);

@@ -98,3 +98,20 @@ TEST_P(LibraryFault, IsAbsorbedAndResultsAreWrittenAsLibraryLeftThem)
 
 INSTANTIATE_TEST_SUITE_P(Faults, LibraryFault,
                          ::testing::Values("crash", "raise", "exception"));
+
+// abort() and a throw that ends in std::terminate inside the library are
+// absorbed like faults. What the library's runtime prints on its way down is
+// its own.
+TEST_F(EndToEnd, AbortAndUncaughtThrowInTheLibraryAreAbsorbed)
+{
+    Answer(offsetof(UserAuthInt, responseCode), "05");
+    for (const char* fault : {"abort", "throw-uncaught"}) {
+        SetEnv("BRENNICK_FIXTURE_FAULT", fault);
+        fs::remove_all(exchange);
+        fs::create_directories(exchange);
+        RunResult r = Run("/o1 /a221");
+        EXPECT_EQ(r.exitCode, 4u) << fault;
+        EXPECT_TRUE(r.boxes.empty()) << fault;
+        EXPECT_EQ(Read(exchange / "output_ex.dat"), "RC=05\r\nAMOUNT=221\r\nENC_DATA=") << fault;
+    }
+}

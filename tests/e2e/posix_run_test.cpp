@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 
 #include "e2e/e2e_fixture.h"
@@ -43,10 +45,10 @@ TEST_F(EndToEnd, LibraryWithAnUnresolvedSymbolDoesNotLoad)
     EXPECT_TRUE(Files(exchange).empty());
 }
 
-TEST_F(EndToEnd, DivisionByZeroStackOverflowAndNonClassThrowAreAbsorbed)
+TEST_F(EndToEnd, DivisionByZeroStackOverflowNonClassThrowAndBreakpointAreAbsorbed)
 {
     Answer(offsetof(UserAuthInt, responseCode), "05");
-    for (const char* fault : {"divide", "overflow", "throw-int"}) {
+    for (const char* fault : {"divide", "overflow", "throw-int", "trap"}) {
         SetEnv("BRENNICK_FIXTURE_FAULT", fault);
         fs::remove_all(exchange);
         fs::create_directories(exchange);
@@ -161,3 +163,34 @@ TEST_F(EndToEnd, NothingIsAllocatedAfterTheLibraryCall)
     }
 }
 #endif
+
+TEST_F(EndToEnd, FaultOnAnotherThreadEndsTheProcess)
+{
+    // Absorbing it would jump to the calling thread's state from another
+    // thread: two threads on one stack.
+    SetEnv("BRENNICK_FIXTURE_FAULT", "thread-crash");
+    RunResult r = Run("/o1 /a221");
+    EXPECT_EQ(r.exitCode, 1000u + SIGSEGV);
+    EXPECT_EQ(Read(exchange / "output.dat"), "");   // created before the call, never written
+}
+
+TEST_F(EndToEnd, LibraryThatScribblesOverTheStackCannotMakeTheGuardSpin)
+{
+    SetEnv("BRENNICK_FIXTURE_FAULT", "scribble");
+    auto start = std::chrono::steady_clock::now();
+    RunResult r = Run("/o1 /a221");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_NE(r.exitCode, kTimedOut);
+    EXPECT_TRUE(r.exitCode == 4 || r.exitCode > 1000) << r.exitCode << r.otherDiagnostics;
+}
+
+TEST_F(EndToEnd, SettingsValueThatBlocksOnOpenCountsAsUnreadable)
+{
+    ResetSettings();
+    UseLibrary("full");
+    fs::path key = fs::path(std::getenv("BRENNICK_REGISTRY")) / "software/Merot/Dovrex Auth Library";
+    ASSERT_EQ(::mkfifo((key / "ExchangePath").c_str(), 0600), 0);
+    RunResult r = Run("/o1 /a221");
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(Files(work), kResultFiles);
+}

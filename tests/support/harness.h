@@ -21,6 +21,10 @@ struct RunResult {
     std::string otherDiagnostics;   // standard error beyond the boxes (POSIX)
 };
 
+// The exit code of a run that did not end within a minute (POSIX); a run
+// ended by a signal reports 1000 plus the signal's number.
+constexpr unsigned long kTimedOut = 2000;
+
 // The exit code -1 as the platform's process status shows it.
 extern const unsigned long kExitMinusOne;
 extern const bool kWindows;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -123,11 +124,21 @@ RunResult RunProgramWithArguments(const std::vector<std::string>& arguments,
         ::execv(program.c_str(), argv.data());
         ::_exit(122);
     }
+    // A run that hangs is killed after a minute and reported as kTimedOut.
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    bool ended = false;
+    for (int waited = 0; waited < 60000 && !ended; waited += 10) {
+        ended = ::waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended) ::usleep(10000);
+    }
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
 
     RunResult r;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    r.exitCode = !ended ? kTimedOut
+                 : WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
     r.standardOutput = Slurp(outPath);
     std::istringstream err(Slurp(errPath));
     for (std::string line; std::getline(err, line);) {
