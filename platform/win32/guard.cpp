@@ -6,7 +6,17 @@
 // compilers (code 0xE06D7363). It unwinds the frames above it and resumes
 // after the call. A vectored handler would also see the exceptions that the
 // library raises and handles on its own, so none is used.
+//
+// abort() does not raise a structured exception: the runtime calls the
+// SIGABRT handler and then ends the process. An uncaught throw of a MinGW
+// library ends there too, as its unwinder cannot see past its own module. For
+// the length of the call the handler turns abort() into a structured
+// exception that the frame catches, and the runtime writes its abort message
+// to standard error, not to a message box that would hold the run up.
 #include <windows.h>
+
+#include <csignal>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -21,6 +31,12 @@ struct GuardFrame {
 };
 
 constexpr DWORD kUnwindFlags = 0x2 | 0x4;   // EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND
+constexpr DWORD kAbortException = 0xE0424B41;   // "BKA": abort() during the call
+
+void __cdecl OnAbort(int)
+{
+    RaiseException(kAbortException, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+}
 
 // Runs the handlers of the frames registered after ours, removing them, as
 // RtlUnwind does. RtlUnwind may change every register, so the call is made
@@ -76,7 +92,12 @@ namespace platform {
 
 bool RunGuarded(void (*body)(void*), void* context)
 {
-    return CallWithFrame(body, context);
+    int previousMode = _set_error_mode(_OUT_TO_STDERR);
+    void(__cdecl * previousAbort)(int) = std::signal(SIGABRT, OnAbort);
+    bool completed = CallWithFrame(body, context);
+    std::signal(SIGABRT, previousAbort == SIG_ERR ? SIG_DFL : previousAbort);
+    _set_error_mode(previousMode);
+    return completed;
 }
 
 }  // namespace platform

@@ -18,7 +18,8 @@ void Throws(void*)
     throw 1;
 }
 
-const int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+const int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP};
+constexpr int kCount = sizeof kSignals / sizeof kSignals[0];
 
 }  // namespace
 
@@ -33,8 +34,8 @@ TEST(Guard, GivesBackTheHandlersAndStackInForceBefore)
     struct sigaction mine = {};
     mine.sa_handler = OwnHandler;
     sigemptyset(&mine.sa_mask);
-    struct sigaction saved[4];
-    for (int i = 0; i < 4; ++i) ASSERT_EQ(sigaction(kSignals[i], &mine, &saved[i]), 0);
+    struct sigaction saved[kCount];
+    for (int i = 0; i < kCount; ++i) ASSERT_EQ(sigaction(kSignals[i], &mine, &saved[i]), 0);
 
     EXPECT_TRUE(platform::RunGuarded(Nothing, nullptr));
     EXPECT_FALSE(platform::RunGuarded(Throws, nullptr));
@@ -43,7 +44,7 @@ TEST(Guard, GivesBackTheHandlersAndStackInForceBefore)
     sigaltstack(nullptr, &now);
     EXPECT_EQ(now.ss_sp, static_cast<void*>(ownStack));
     EXPECT_EQ(now.ss_size, sizeof ownStack);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kCount; ++i) {
         struct sigaction current;
         sigaction(kSignals[i], &saved[i], &current);
         EXPECT_EQ(current.sa_handler, &OwnHandler) << "signal " << kSignals[i];
