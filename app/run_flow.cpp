@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/switches.h"
+#include "export/journal.h"
 #include "export/record_dump.h"
 #include "export/result_files.h"
 #include "export/result_lists.h"
@@ -11,43 +12,102 @@
 #include "paylib/settings.h"
 #include "platform/platform.h"
 
+namespace {
+
+// What the journal's "end" line tells; static, as the end after the call
+// allocates nothing.
+RunEnd g_end;
+char g_errorDetail[256];
+
+int End(const char* outcome, int exitCode)
+{
+    g_end.outcome = outcome;
+    g_end.exitCode = exitCode;
+    JournalEnd(g_end);
+    return exitCode;
+}
+
+void NoteError(unsigned long code, const char* detail)
+{
+    g_end.hasError = true;
+    g_end.errorCode = code;
+    g_end.errorDetail = detail;
+}
+
+void NoteFileError(const ResultFiles& files)
+{
+    g_end.box = g_errorText;
+    platform::DescribeError(files.errorCode, g_errorDetail, sizeof g_errorDetail);
+    NoteError(files.errorCode, g_errorDetail);
+}
+
+}  // namespace
+
 int RunBrennick(const char* argumentText)
 {
     ReadInstallationSettings();
+    OpenJournal();
 
     // The box has been shown; result files of an earlier run stay as they are.
-    if (BindLibrary() != 0) return kExitCompleted;
+    if (BindLibrary() != 0) {
+        g_end.box = g_bindingFailure.box;
+        NoteError(g_bindingFailure.code, g_bindingFailure.detail);
+        return End(g_bindingFailure.loaded ? "entry-point-missing" : "library-not-loaded",
+                   kExitCompleted);
+    }
 
     UserAuthInt record;
     std::memset(&record, 0, sizeof record);
 
     int parsed = ParseSwitches(&record, argumentText);
-    if (parsed == kParseUsageShown) return kExitCompleted;
+    if (parsed == kParseUsageShown) return End("usage", kExitCompleted);
     if (parsed < 0) {
         platform::ShowErrorBox(g_errorText);
-        return kExitNoOperation;
+        g_end.box = g_errorText;
+        return End("no-operation", kExitNoOperation);
     }
 
     // Everything that can stop the run does so before the library is called
     // and before any result file changes.
     if (g_instanceIdUnusable) {
-        platform::ShowErrorBox("Invalid instance id!");
-        return kExitNotStarted;
+        g_end.box = "Invalid instance id!";
+        platform::ShowErrorBox(g_end.box);
+        return End("invalid-instance-id", kExitNotStarted);
     }
     if (g_instanceId[0] != '\0') {
-        if (BindIdEntryPoints() != 0) return kExitNotStarted;
+        if (BindIdEntryPoints() != 0) {
+            g_end.box = g_bindingFailure.box;
+            NoteError(g_bindingFailure.code, g_bindingFailure.detail);
+            return End("entry-point-missing", kExitNotStarted);
+        }
         AppendInstanceSuffix();
     }
-    ResultFiles files;
-    if (CreateResultFiles(&files) != 0) return kExitNotStarted;
+    static ResultFiles files;
+    if (CreateResultFiles(&files) != 0) {
+        NoteFileError(files);
+        return End("files-not-created", kExitNotStarted);
+    }
 
-    // From the call to the last close nothing is allocated: a library that
-    // faulted may have left the heap locked or broken.
-    bool clean = ProcessRecord(&record);
+    // From the call to the last line of the journal nothing is allocated: a
+    // library that faulted may have left the heap locked or broken.
+    JournalCall(argumentText);
+    CallOutcome call = ProcessRecord(&record);
     ExportResults(&record, &files);
     WriteRecordDump(&record, &files);
     int written = CloseResultFiles(&files);
     UnloadLibrary();
-    if (written != 0) return kExitNotWritten;
-    return clean ? kExitCompleted : kExitLibraryFault;
+
+    g_end.called = true;
+    g_end.returnedNormally = call.clean;
+    g_end.returned = call.returned;
+    g_end.milliseconds = call.milliseconds;
+    g_end.fault = call.fault;
+    g_end.record = &record;
+    g_end.files = &files;
+    if (written != 0) {
+        NoteFileError(files);
+        return End("files-incomplete", kExitNotWritten);
+    }
+    return End(call.clean ? "completed" : "library-fault",
+               call.clean ? kExitCompleted : kExitLibraryFault);
 }

@@ -9,6 +9,7 @@ namespace {
 
 void Remember(ResultFiles* files, int which, unsigned long code)
 {
+    if (files->fileError[which] == 0) files->fileError[which] = code;
     if (files->firstFailed >= 0) return;
     files->firstFailed = which;
     files->errorCode = code;
@@ -30,6 +31,7 @@ int CreateResultFiles(ResultFiles* files)
     files->firstFailed = -1;
     files->errorCode = 0;
     for (platform::FileHandle& h : files->handle) h = platform::kNoFile;
+    for (unsigned long& e : files->fileError) e = 0;
 
     // All three are opened before any is emptied: a run that cannot start
     // leaves the last run's results as they were.
@@ -41,6 +43,7 @@ int CreateResultFiles(ResultFiles* files)
         if (!platform::TruncateFile(files->handle[i], &code)) failed = i;
     if (failed < 0) return 0;
 
+    Remember(files, failed, code);
     for (platform::FileHandle& h : files->handle) {
         unsigned long ignored;
         if (h != platform::kNoFile) platform::CloseFile(h, &ignored);

@@ -13,8 +13,9 @@ enum ResultFile { kOutputDatFile, kOutputExDatFile, kOutputExTxtFile, kResultFil
 struct ResultFiles {
     platform::FileHandle handle[kResultFileCount];
     const char* path[kResultFileCount];
-    int firstFailed;              // -1 while every write and close succeeded
+    int firstFailed;              // -1 while every open, write and close succeeded
     unsigned long errorCode;      // the platform's code of that failure
+    unsigned long fileError[kResultFileCount];   // per file, 0 for none
 };
 
 // Opens the three files at the paths prepared for this run, then empties

@@ -6,6 +6,8 @@
 #include "paylib/settings.h"
 #include "platform/platform.h"
 
+BindingFailure g_bindingFailure;
+
 namespace {
 
 typedef int(BRN_CDECL* ProcessOwFullFn)(void* record, std::uint32_t size);
@@ -22,35 +24,49 @@ struct Binding {
 
 Binding g_binding;
 
+struct Call {
+    UserAuthInt* record;
+    int returned;
+};
+
 // Looks one entry point up; on failure shows the lookup message.
 bool Resolve(const char* name, void** address)
 {
     unsigned long code = 0;
-    *address = platform::FindEntryPoint(g_binding.library, name, &code);
+    *address = platform::FindEntryPoint(g_binding.library, name, &code, g_bindingFailure.detail,
+                                        sizeof g_bindingFailure.detail);
     if (*address != nullptr) return true;
     std::snprintf(g_errorText, kErrorTextSize, "Unable to load %s function! %lx (%lu)",
                   name, code, code);
+    g_bindingFailure.loaded = true;
+    g_bindingFailure.code = code;
+    g_bindingFailure.box = g_errorText;
     platform::ShowErrorBox(g_errorText);
     return false;
 }
 
 void CallLibrary(void* context)
 {
-    UserAuthInt* record = static_cast<UserAuthInt*>(context);
+    Call* call = static_cast<Call*>(context);
     if (g_instanceId[0] == '\0')
-        reinterpret_cast<ProcessOwFullFn>(g_binding.processOwFull)(record, kRecordSize);
+        call->returned = reinterpret_cast<ProcessOwFullFn>(g_binding.processOwFull)(
+            call->record, kRecordSize);
     else
-        reinterpret_cast<ProcessOwIdFullFn>(g_binding.processOwIdFull)(g_instanceId, record,
-                                                                       kRecordSize);
+        call->returned = reinterpret_cast<ProcessOwIdFullFn>(g_binding.processOwIdFull)(
+            g_instanceId, call->record, kRecordSize);
 }
 
 }  // namespace
 
 int BindLibrary()
 {
-    g_binding.library = platform::LoadDynamicLibrary(g_libraryPath);
+    unsigned long code = 0;
+    g_binding.library = platform::LoadDynamicLibrary(
+        g_libraryPath, &code, g_bindingFailure.detail, sizeof g_bindingFailure.detail);
     if (g_binding.library == nullptr) {
-        platform::ShowErrorBox("Unable to load library!");
+        g_bindingFailure.code = code;
+        g_bindingFailure.box = "Unable to load library!";
+        platform::ShowErrorBox(g_bindingFailure.box);
         return -1;
     }
     if (!Resolve("ProcessOw", &g_binding.processOw)) return -1;
@@ -61,7 +77,8 @@ int BindLibrary()
 int BindIdEntryPoints()
 {
     if (g_binding.library == nullptr) {
-        platform::ShowErrorBox("Unable to load library ex!");
+        g_bindingFailure.box = "Unable to load library ex!";
+        platform::ShowErrorBox(g_bindingFailure.box);
         return -1;
     }
     if (!Resolve("ProcessOwId", &g_binding.processOwId)) return -1;
@@ -69,9 +86,17 @@ int BindIdEntryPoints()
     return 0;
 }
 
-bool ProcessRecord(UserAuthInt* record)
+CallOutcome ProcessRecord(UserAuthInt* record)
 {
-    return platform::RunGuarded(CallLibrary, record);
+    static Call call;
+    call.record = record;
+    call.returned = 0;
+    CallOutcome outcome;
+    unsigned long long start = platform::MonotonicMilliseconds();
+    outcome.clean = platform::RunGuarded(CallLibrary, &call, &outcome.fault);
+    outcome.milliseconds = platform::MonotonicMilliseconds() - start;
+    outcome.returned = outcome.clean ? call.returned : 0;
+    return outcome;
 }
 
 void UnloadLibrary()

@@ -8,6 +8,7 @@ char g_libraryPath[kLibraryPathSize];
 char g_outputDatPath[kResultPathSize];
 char g_outputExDatPath[kResultPathSize];
 char g_outputExTxtPath[kResultPathSize];
+char g_journalFolder[kSettingValueSize];
 
 namespace {
 
@@ -81,6 +82,9 @@ void ReadInstallationSettings()
     ComposeResultPath(g_outputDatPath, folder, kOutputDatName, platform::kPathSeparator);
     ComposeResultPath(g_outputExDatPath, folder, kOutputExDatName, platform::kPathSeparator);
     ComposeResultPath(g_outputExTxtPath, folder, kOutputExTxtName, platform::kPathSeparator);
+
+    if (!ReadSettingText("JournalPath", value)) value[0] = '\0';
+    CopyText(g_journalFolder, sizeof g_journalFolder, value);
 }
 
 void AppendInstanceSuffix()

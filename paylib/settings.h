@@ -27,6 +27,9 @@ extern char g_outputDatPath[kResultPathSize];
 extern char g_outputExDatPath[kResultPathSize];
 extern char g_outputExTxtPath[kResultPathSize];
 
+// The run journal's folder from JournalPath; empty when there is none.
+extern char g_journalFolder[kSettingValueSize];
+
 void ReadInstallationSettings();
 void AppendInstanceSuffix();
 

@@ -14,6 +14,10 @@
 
 namespace platform {
 
+// An open file: a descriptor on POSIX, a HANDLE on Windows.
+typedef std::intptr_t FileHandle;
+constexpr FileHandle kNoFile = -1;
+
 // Separator placed between the exchange folder and a result file name.
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
@@ -31,23 +35,41 @@ void ShowErrorBox(const char* text);
 bool QueryMachineValue(const char* keyPath, const char* valueName,
                        unsigned char* buffer, std::uint32_t* length);
 
-// Dynamic libraries. FindEntryPoint reports the platform's error code for a
-// failed lookup.
-void* LoadDynamicLibrary(const char* path);
-void* FindEntryPoint(void* library, const char* name, unsigned long* errorCode);
+// Dynamic libraries. A failure reports the platform's error code and, in
+// detail (always terminated), the loader's own explanation where it has one.
+void* LoadDynamicLibrary(const char* path, unsigned long* errorCode, char* detail,
+                         std::size_t detailSize);
+void* FindEntryPoint(void* library, const char* name, unsigned long* errorCode, char* detail,
+                     std::size_t detailSize);
 void UnloadDynamicLibrary(void* library);
 
 // Runs body(context), absorbing every exception and processor fault that
-// leaves it. Returns false when something was absorbed.
-bool RunGuarded(void (*body)(void*), void* context);
+// leaves it. Returns false when something was absorbed; *fault then names it
+// ("SIGSEGV", "C++ exception", "access violation", ...), a static text.
+bool RunGuarded(void (*body)(void*), void* context, const char** fault);
+
+// The system's words for an error code of the calls below (errno or
+// GetLastError), always terminated; allocates nothing.
+void DescribeError(unsigned long code, char* out, std::size_t size);
+
+// For the run journal: the local time, the process, a clock for durations,
+// and a file opened for appending whole lines that concurrent processes may
+// share. None of them allocates once the time zone has been read (the first
+// call of LocalNow does that).
+struct LocalTime {
+    int year, month, day, hour, minute, second, millisecond;
+    int offsetMinutes;   // east of UTC
+};
+LocalTime LocalNow();
+unsigned long ProcessId();
+unsigned long long MonotonicMilliseconds();
+bool OpenForAppend(const char* path, FileHandle* file);
 
 // Result files, held open by handle across the library call. OpenResultFile
 // creates a missing file and leaves an existing one's bytes alone; it never
 // follows a symbolic link and refuses anything but a regular file (a folder,
 // a FIFO, a device). The other calls report the platform's error code of a
 // failure. None of them allocates memory.
-typedef std::intptr_t FileHandle;
-constexpr FileHandle kNoFile = -1;
 bool OpenResultFile(const char* path, FileHandle* file, unsigned long* errorCode);
 bool TruncateFile(FileHandle file, unsigned long* errorCode);
 bool WriteWholly(FileHandle file, const char* bytes, std::size_t size,

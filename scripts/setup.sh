@@ -6,7 +6,7 @@ set -euo pipefail
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-for p in cmake g++ make googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 file \
+for p in cmake g++ make googletest nlohmann-json3-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 file \
          clang libclang-rt-14-dev clang-tidy cppcheck python3; do
   have_pkg "$p" || need+=("$p")
 done

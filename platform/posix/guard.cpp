@@ -26,6 +26,7 @@ alignas(16) char g_alternateStack[64 * 1024];
 sigjmp_buf g_faultReturn;
 pthread_t g_callingThread;
 volatile std::sig_atomic_t g_jumpArmed = 0;
+volatile std::sig_atomic_t g_absorbedSignal = 0;
 struct sigaction g_previous[kFaultSignalCount];
 stack_t g_previousStack;
 
@@ -48,16 +49,30 @@ void OnFault(int signal)
 {
     if (g_jumpArmed && pthread_equal(pthread_self(), g_callingThread)) {
         g_jumpArmed = 0;
+        g_absorbedSignal = signal;
         siglongjmp(g_faultReturn, 1);
     }
     EndAsWithoutGuard(signal);
+}
+
+const char* SignalName(int signal)
+{
+    switch (signal) {
+    case SIGSEGV: return "SIGSEGV";
+    case SIGBUS: return "SIGBUS";
+    case SIGILL: return "SIGILL";
+    case SIGFPE: return "SIGFPE";
+    case SIGABRT: return "SIGABRT";
+    case SIGTRAP: return "SIGTRAP";
+    default: return "signal";
+    }
 }
 
 }  // namespace
 
 namespace platform {
 
-bool RunGuarded(void (*body)(void*), void* context)
+bool RunGuarded(void (*body)(void*), void* context, const char** fault)
 {
     stack_t stack = {};
     stack.ss_sp = g_alternateStack;
@@ -75,23 +90,25 @@ bool RunGuarded(void (*body)(void*), void* context)
     for (int i = 0; i < kFaultSignalCount; ++i)
         sigaction(kFaultSignals[i], &action, &g_previous[i]);
 
-    volatile bool absorbed = false;
+    static const char* volatile absorbed;
+    absorbed = nullptr;
     if (sigsetjmp(g_faultReturn, 1) == 0) {
         g_jumpArmed = 1;
         try {
             body(context);
         } catch (...) {
-            absorbed = true;
+            absorbed = "C++ exception";
         }
     } else {
-        absorbed = true;
+        absorbed = SignalName(g_absorbedSignal);
     }
     g_jumpArmed = 0;
 
     for (int i = 0; i < kFaultSignalCount; ++i)
         sigaction(kFaultSignals[i], &g_previous[i], nullptr);
     sigaltstack(&g_previousStack, nullptr);
-    return !absorbed;
+    *fault = absorbed;
+    return absorbed == nullptr;
 }
 
 }  // namespace platform

@@ -28,10 +28,13 @@ struct GuardFrame {
     GuardFrame* previous;
     void* handler;
     void* resume[5];   // __builtin_setjmp buffer
+    DWORD code;        // the exception absorbed
 };
 
 constexpr DWORD kUnwindFlags = 0x2 | 0x4;   // EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND
 constexpr DWORD kAbortException = 0xE0424B41;   // "BKA": abort() during the call
+constexpr DWORD kCppException = 0xE0434347;     // "CCG": a throw of this compiler
+constexpr DWORD kMsvcCppException = 0xE06D7363; // "msc": a throw of Microsoft's compiler
 
 void __cdecl OnAbort(int)
 {
@@ -62,6 +65,7 @@ extern "C" EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record,
 {
     if (record->ExceptionFlags & kUnwindFlags) return ExceptionContinueSearch;
     GuardFrame* frame = static_cast<GuardFrame*>(establisherFrame);
+    frame->code = record->ExceptionCode;
     UnwindTo(frame, record);
     __writefsdword(0, reinterpret_cast<DWORD>(frame->previous));
     __builtin_longjmp(frame->resume, 1);
@@ -69,32 +73,54 @@ extern "C" EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record,
 
 // Kept out of line so that the frame and the resume point live in a
 // function of their own.
-__attribute__((noinline)) bool CallWithFrame(void (*body)(void*), void* context)
+__attribute__((noinline)) bool CallWithFrame(void (*body)(void*), void* context, DWORD* code)
 {
     volatile GuardFrame frame;
     frame.previous = reinterpret_cast<GuardFrame*>(__readfsdword(0));
     frame.handler = reinterpret_cast<void*>(&GuardHandler);
-    if (__builtin_setjmp(const_cast<void**>(frame.resume)) != 0) return false;
+    frame.code = 0;
+    if (__builtin_setjmp(const_cast<void**>(frame.resume)) != 0) {
+        *code = frame.code;
+        return false;
+    }
     __writefsdword(0, reinterpret_cast<DWORD>(&frame));
     bool completed = true;
     try {
         body(context);
     } catch (...) {
         completed = false;
+        *code = kCppException;
     }
     __writefsdword(0, reinterpret_cast<DWORD>(frame.previous));
     return completed;
+}
+
+const char* ExceptionName(DWORD code)
+{
+    switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION: return "access violation";
+    case EXCEPTION_STACK_OVERFLOW: return "stack overflow";
+    case EXCEPTION_INT_DIVIDE_BY_ZERO: return "integer division by zero";
+    case EXCEPTION_ILLEGAL_INSTRUCTION: return "illegal instruction";
+    case EXCEPTION_BREAKPOINT: return "breakpoint";
+    case kAbortException: return "abort";
+    case kCppException: return "C++ exception";
+    case kMsvcCppException: return "C++ exception";
+    default: return "structured exception";
+    }
 }
 
 }  // namespace
 
 namespace platform {
 
-bool RunGuarded(void (*body)(void*), void* context)
+bool RunGuarded(void (*body)(void*), void* context, const char** fault)
 {
     int previousMode = _set_error_mode(_OUT_TO_STDERR);
     void(__cdecl * previousAbort)(int) = std::signal(SIGABRT, OnAbort);
-    bool completed = CallWithFrame(body, context);
+    DWORD code = 0;
+    bool completed = CallWithFrame(body, context, &code);
+    *fault = completed ? nullptr : ExceptionName(code);
     std::signal(SIGABRT, previousAbort == SIG_ERR ? SIG_DFL : previousAbort);
     _set_error_mode(previousMode);
     return completed;

@@ -37,8 +37,11 @@ TEST(Guard, GivesBackTheHandlersAndStackInForceBefore)
     struct sigaction saved[kCount];
     for (int i = 0; i < kCount; ++i) ASSERT_EQ(sigaction(kSignals[i], &mine, &saved[i]), 0);
 
-    EXPECT_TRUE(platform::RunGuarded(Nothing, nullptr));
-    EXPECT_FALSE(platform::RunGuarded(Throws, nullptr));
+    const char* fault = "untouched";
+    EXPECT_TRUE(platform::RunGuarded(Nothing, nullptr, &fault));
+    EXPECT_EQ(fault, nullptr);
+    EXPECT_FALSE(platform::RunGuarded(Throws, nullptr, &fault));
+    EXPECT_STREQ(fault, "C++ exception");
 
     stack_t now;
     sigaltstack(nullptr, &now);

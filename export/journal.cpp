@@ -1,0 +1,198 @@
+#include "export/journal.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "export/json_line.h"
+#include "paylib/process_state.h"
+#include "paylib/settings.h"
+#include "platform/platform.h"
+
+#ifndef BRENNICK_VERSION
+#define BRENNICK_VERSION "0.0.0"
+#endif
+
+namespace {
+
+constexpr std::size_t kArgumentLimit = 2048;
+// The longest line: every byte of every text escaped to six.
+constexpr std::size_t kLineSize = 6 * (kArgumentLimit + kErrorTextSize + 4 * kResultPathSize +
+                                       kLibraryPathSize + 512) + 1024;
+
+platform::FileHandle g_journal = platform::kNoFile;
+char g_line[kLineSize];
+
+void PutDigits(char* out, int value, int width)
+{
+    for (int i = width - 1; i >= 0; --i, value /= 10) out[i] = static_cast<char>('0' + value % 10);
+}
+
+// ISO 8601 local time with milliseconds and the offset from UTC.
+void AddTime(JsonLine* j)
+{
+    platform::LocalTime t = platform::LocalNow();
+    char s[29];   // 2026-12-08T14:30:05.123+01:00
+    PutDigits(s, t.year, 4);
+    s[4] = '-';
+    PutDigits(s + 5, t.month, 2);
+    s[7] = '-';
+    PutDigits(s + 8, t.day, 2);
+    s[10] = 'T';
+    PutDigits(s + 11, t.hour, 2);
+    s[13] = ':';
+    PutDigits(s + 14, t.minute, 2);
+    s[16] = ':';
+    PutDigits(s + 17, t.second, 2);
+    s[19] = '.';
+    PutDigits(s + 20, t.millisecond, 3);
+    int offset = t.offsetMinutes < 0 ? -t.offsetMinutes : t.offsetMinutes;
+    s[23] = t.offsetMinutes < 0 ? '-' : '+';
+    PutDigits(s + 24, offset / 60, 2);
+    s[26] = ':';
+    PutDigits(s + 27, offset % 60, 2);
+    JsonText(j, "time", s, sizeof s);
+}
+
+void BeginLine(JsonLine* j, const char* event)
+{
+    JsonBegin(j, g_line, sizeof g_line);
+    JsonText(j, "event", event);
+    AddTime(j);
+    JsonNumber(j, "pid", static_cast<long long>(platform::ProcessId()));
+    JsonText(j, "instance", g_instanceId);
+}
+
+// One write per line: concurrent runs appending to the same file never
+// interleave. A line that did not fit is not written at all.
+void WriteLine(JsonLine* j)
+{
+    std::size_t size = JsonEnd(j);
+    unsigned long ignored;
+    if (size > 0) platform::WriteWholly(g_journal, g_line, size, &ignored);
+}
+
+void AddField(JsonLine* j, const char* key, const char* field, std::size_t width)
+{
+    std::size_t n = FieldTextLength(field, width);
+    if (n > 0) JsonText(j, key, field, n);
+}
+
+void AddResult(JsonLine* j, const UserAuthInt* r)
+{
+    JsonOpen(j, "result", '{');
+    AddField(j, "RC", r->responseCode, sizeof r->responseCode);
+    AddField(j, "TEXT_MSG", r->text_msg, sizeof r->text_msg);
+    AddField(j, "AUTH_CODE", r->authCode, sizeof r->authCode);
+    AddField(j, "RRN", r->rrn, sizeof r->rrn);
+    const char* amount = r->amount;
+    std::size_t width = sizeof r->amount;
+    while (width > 0 && *amount == '0') {
+        ++amount;
+        --width;
+    }
+    AddField(j, "AMOUNT", amount, width);
+    AddField(j, "CURRENCY", r->currency, sizeof r->currency);
+    AddField(j, "CARD_TYPE", r->cardType, sizeof r->cardType);
+    AddField(j, "TID", r->terminalID, sizeof r->terminalID);
+    char pan[sizeof r->pan];
+    std::size_t n = FieldTextLength(r->pan, sizeof r->pan);
+    MaskPan(r->pan, n, pan);
+    AddField(j, "PAN", pan, n);
+    JsonClose(j, '}');
+}
+
+void AddWritten(JsonLine* j, const ResultFiles* files)
+{
+    JsonOpen(j, "written", '{');
+    for (int i = 0; i < kResultFileCount; ++i) {
+        if (files->fileError[i] == 0)
+            JsonText(j, files->path[i], "ok");
+        else
+            JsonNumber(j, files->path[i], static_cast<long long>(files->fileError[i]));
+    }
+    JsonClose(j, '}');
+}
+
+}  // namespace
+
+std::size_t MaskArguments(const char* text, char* out, std::size_t limit, bool* truncated)
+{
+    std::size_t n = std::strlen(text);
+    *truncated = n > limit;
+    if (n > limit) n = limit;
+    std::memcpy(out, text, n);
+    // Every occurrence: a switch may stand inside another value.
+    for (const char* name : {"/t", "/e"}) {
+        for (const char* at = std::strstr(text, name); at != nullptr; at = std::strstr(at + 1, name)) {
+            std::size_t start = static_cast<std::size_t>(at - text) + 2;
+            std::size_t end = start + std::strcspn(text + start, " ");
+            for (std::size_t i = start; i < end && i < n; ++i) out[i] = '*';
+        }
+    }
+    return n;
+}
+
+void MaskPan(const char* pan, std::size_t size, char* out)
+{
+    for (std::size_t i = 0; i < size; ++i)
+        out[i] = (size >= 11 && (i < 6 || i >= size - 4)) ? pan[i] : '*';
+}
+
+void OpenJournal()
+{
+    if (g_journalFolder[0] == '\0') return;
+    platform::LocalTime t = platform::LocalNow();
+    char name[] = "brennick-YYYYMMDD.jsonl";
+    PutDigits(name + 9, t.year, 4);
+    PutDigits(name + 13, t.month, 2);
+    PutDigits(name + 15, t.day, 2);
+    char path[kResultPathSize];
+    ComposeResultPath(path, g_journalFolder, name, platform::kPathSeparator);
+    if (!platform::OpenForAppend(path, &g_journal)) g_journal = platform::kNoFile;
+}
+
+void JournalCall(const char* argumentText)
+{
+    if (g_journal == platform::kNoFile) return;
+    static char masked[kArgumentLimit];
+    bool truncated = false;
+    std::size_t n = MaskArguments(argumentText, masked, sizeof masked, &truncated);
+    JsonLine j;
+    BeginLine(&j, "call");
+    JsonText(&j, "version", BRENNICK_VERSION);
+    JsonText(&j, "args", masked, n);
+    if (truncated) JsonTrue(&j, "args_truncated");
+    JsonText(&j, "library", g_libraryPath);
+    JsonOpen(&j, "files", '[');
+    for (const char* path : {g_outputDatPath, g_outputExDatPath, g_outputExTxtPath})
+        JsonText(&j, nullptr, path);
+    JsonClose(&j, ']');
+    WriteLine(&j);
+}
+
+void JournalEnd(const RunEnd& end)
+{
+    if (g_journal == platform::kNoFile) return;
+    JsonLine j;
+    BeginLine(&j, "end");
+    JsonText(&j, "outcome", end.outcome);
+    JsonNumber(&j, "exit", end.exitCode);
+    if (end.box != nullptr) JsonText(&j, "box", end.box);
+    if (end.hasError) {
+        JsonOpen(&j, "error", '{');
+        JsonNumber(&j, "code", static_cast<long long>(end.errorCode));
+        JsonText(&j, "detail", end.errorDetail ? end.errorDetail : "");
+        JsonClose(&j, '}');
+    }
+    if (end.called) {
+        if (end.returnedNormally) JsonNumber(&j, "returned", end.returned);
+        JsonNumber(&j, "ms", static_cast<long long>(end.milliseconds));
+        if (end.fault != nullptr) JsonText(&j, "fault", end.fault);
+        if (end.record != nullptr) AddResult(&j, end.record);
+        if (end.files != nullptr) AddWritten(&j, end.files);
+    }
+    WriteLine(&j);
+    unsigned long ignored;
+    platform::CloseFile(g_journal, &ignored);
+    g_journal = platform::kNoFile;
+}

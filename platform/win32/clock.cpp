@@ -1,0 +1,69 @@
+// Time, process and error texts for the run journal.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+LocalTime LocalNow()
+{
+    FILETIME utc, local;
+    GetSystemTimeAsFileTime(&utc);
+    FileTimeToLocalFileTime(&utc, &local);
+    SYSTEMTIME s;
+    FileTimeToSystemTime(&local, &s);
+    ULARGE_INTEGER u, l;
+    u.LowPart = utc.dwLowDateTime;
+    u.HighPart = utc.dwHighDateTime;
+    l.LowPart = local.dwLowDateTime;
+    l.HighPart = local.dwHighDateTime;
+    // 100-ns ticks; the difference is a whole number of minutes.
+    long long offset = static_cast<long long>(l.QuadPart) - static_cast<long long>(u.QuadPart);
+    LocalTime t;
+    t.year = s.wYear;
+    t.month = s.wMonth;
+    t.day = s.wDay;
+    t.hour = s.wHour;
+    t.minute = s.wMinute;
+    t.second = s.wSecond;
+    t.millisecond = s.wMilliseconds;
+    t.offsetMinutes = static_cast<int>(offset / 600000000LL);
+    return t;
+}
+
+unsigned long ProcessId()
+{
+    return GetCurrentProcessId();
+}
+
+unsigned long long MonotonicMilliseconds()
+{
+    return GetTickCount64();
+}
+
+void DescribeError(unsigned long code, char* out, std::size_t size)
+{
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             code, 0, out, static_cast<DWORD>(size), nullptr);
+    // The system's text ends in CR LF.
+    while (n > 0 && (out[n - 1] == '\r' || out[n - 1] == '\n' || out[n - 1] == ' ')) --n;
+    out[n < size ? n : 0] = '\0';
+}
+
+bool OpenForAppend(const char* path, FileHandle* file)
+{
+    // Appending only: every write lands at the end, also with other runs
+    // writing the same file.
+    HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        return false;
+    }
+    *file = reinterpret_cast<FileHandle>(h);
+    return true;
+}
+
+}  // namespace platform
