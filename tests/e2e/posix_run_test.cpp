@@ -140,6 +140,8 @@ TEST_F(EndToEnd, FullFileSystemDuringTheWriteEndsWithCodeThree)
         }
         ::close(fd);
     };
+    fs::create_directories(base / "journal");
+    SetSetting("JournalPath", (base / "journal").string() + '\0');
     RunResult r = RunProgramWithArguments({"/o1 /a221"}, work.string(), fillExchange);
     if (r.exitCode == 77) GTEST_SKIP() << "no private mount namespace here (it needs root)";
     EXPECT_TRUE(LibraryCalled());
@@ -147,6 +149,11 @@ TEST_F(EndToEnd, FullFileSystemDuringTheWriteEndsWithCodeThree)
     ASSERT_EQ(r.boxes.size(), 1u);
     EXPECT_EQ(r.boxes[0].text,   // ENOSPC
               "Unable to write file " + (exchange / "output.dat").string() + "! 1c (28)");
+    std::string journal = Read(fs::directory_iterator(base / "journal")->path());
+    for (const std::string& part : std::vector<std::string>{"\"outcome\":\"files-incomplete\",\"exit\":3,",
+                             "\"error\":{\"code\":28,\"detail\":\"No space left on device\"}",
+                             "\"" + (exchange / "output.dat").string() + "\":28"})
+        EXPECT_NE(journal.find(part), std::string::npos) << part << "\n" << journal;
 }
 
 #ifndef BRENNICK_SANITIZED
@@ -154,6 +161,7 @@ TEST_F(EndToEnd, NothingIsAllocatedAfterTheLibraryCall)
 {
     SetTestEnv("LD_PRELOAD", ProgramDirectory() + "/alloc_tripwire.so");
     SetTestEnv("BRENNICK_FIXTURE_TRIPWIRE", "1");
+    SetSetting("JournalPath", base.string() + '\0');   // its end line allocates nothing either
     Answer(offsetof(UserAuthInt, responseCode), "00");
     for (const char* fault : {"", "crash"}) {
         if (*fault != '\0') SetEnv("BRENNICK_FIXTURE_FAULT", fault);

@@ -51,6 +51,11 @@ void SetSetting(const std::string& name, const std::string& bytes,
 // standard input, and waits for it.
 RunResult RunProgram(const std::string& argumentText, const std::string& workDir);
 
+// Starts the program once per argument text, all at the same time, with no
+// standard input or output, and waits for every one; the exit codes in order.
+std::vector<unsigned long> RunProgramsAtOnce(const std::vector<std::string>& argumentTexts,
+                                             const std::string& workDir);
+
 // POSIX only: starts the program with these arguments as separate words;
 // inChild runs in the new process before the program starts (exit code 77
 // from it means "not possible here").

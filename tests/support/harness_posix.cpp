@@ -176,3 +176,31 @@ void MakeWritable(const std::string& path)
     if (fd >= 0) ::close(fd);
     ::chmod(path.c_str(), 0644);
 }
+
+std::vector<unsigned long> RunProgramsAtOnce(const std::vector<std::string>& argumentTexts,
+                                             const std::string& workDir)
+{
+    RegistryRoot();
+    std::string program = ProgramDirectory() + "/brennick";
+    std::vector<pid_t> pids;
+    for (const std::string& text : argumentTexts) {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            if (::chdir(workDir.c_str()) != 0) ::_exit(121);
+            ::execl(program.c_str(), program.c_str(), text.c_str(), static_cast<char*>(nullptr));
+            ::_exit(122);
+        }
+        pids.push_back(pid);
+    }
+    std::vector<unsigned long> codes;
+    for (pid_t pid : pids) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        codes.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status));
+    }
+    return codes;
+}

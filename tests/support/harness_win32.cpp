@@ -211,3 +211,42 @@ void MakeWritable(const std::string& path)
 {
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
+
+std::vector<unsigned long> RunProgramsAtOnce(const std::vector<std::string>& argumentTexts,
+                                             const std::string& workDir)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE null = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &inherit, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = si.hStdOutput = si.hStdError = null;
+    std::string program = ProgramDirectory() + "\\Brennick.exe";
+    std::vector<HANDLE> processes;
+    for (const std::string& text : argumentTexts) {
+        std::string line = "\"" + program + "\" " + text;
+        std::vector<char> mutableLine(line.begin(), line.end());
+        mutableLine.push_back('\0');
+        PROCESS_INFORMATION pi = {};
+        if (CreateProcessA(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                           workDir.c_str(), &si, &pi)) {
+            CloseHandle(pi.hThread);
+            processes.push_back(pi.hProcess);
+        } else {
+            processes.push_back(nullptr);
+        }
+    }
+    std::vector<unsigned long> codes;
+    for (HANDLE p : processes) {
+        DWORD code = 1000;
+        if (p != nullptr) {
+            WaitForSingleObject(p, INFINITE);
+            GetExitCodeProcess(p, &code);
+            CloseHandle(p);
+        }
+        codes.push_back(code);
+    }
+    CloseHandle(null);
+    return codes;
+}

@@ -1,0 +1,184 @@
+// The run journal: the lines each kind of run leaves, read with a JSON
+// parser; concurrent runs; a journal that cannot be written; card data.
+#include <nlohmann/json.hpp>
+
+#include <ctime>
+#include <functional>
+#include <set>
+
+#include "e2e/e2e_fixture.h"
+#include "paylib/record.h"
+
+using nlohmann::json;
+
+class Journal : public EndToEnd {
+protected:
+    fs::path journal;
+
+    void SetUp() override
+    {
+        EndToEnd::SetUp();
+        journal = base / "journal";
+        fs::create_directories(journal);
+        SetSetting("JournalPath", journal.string() + '\0');
+    }
+
+    std::string RawJournal() const
+    {
+        std::string all;
+        for (const auto& e : fs::directory_iterator(journal)) all += Read(e.path());
+        return all;
+    }
+
+    // Every line of every journal file; a line that does not parse fails.
+    std::vector<json> Lines() const
+    {
+        std::vector<json> lines;
+        std::istringstream in(RawJournal());
+        for (std::string line; std::getline(in, line);) {
+            json j = json::parse(line, nullptr, false);
+            EXPECT_FALSE(j.is_discarded()) << line;
+            lines.push_back(j);
+        }
+        return lines;
+    }
+};
+
+TEST_F(Journal, EveryKindOfRunLeavesItsLines)
+{
+    struct Case {
+        const char* outcome;
+        long exitCode;
+        std::string text;
+        std::function<void()> prepare;
+        const char* box;   // nullptr: none; "" : any
+    };
+    const std::vector<Case> cases = {
+        {"usage", 0, "", [] {}, nullptr},
+        {"no-operation", -1, "/a1", [] {}, "No operation defined"},
+        {"library-not-loaded", 0, "/o1",
+         [this] { SetSetting("LocationPath", (base / "none.lib").string() + '\0'); },
+         "Unable to load library!"},
+        {"entry-point-missing", 0, "/o1", [this] { UseLibrary("no_ow"); },
+         "Unable to load ProcessOw function! 7f (127)"},
+        {"invalid-instance-id", 2, "/o1 /quarnid*", [] {}, "Invalid instance id!"},
+        {"files-not-created", 2, "/o1",
+         [this] { SetSetting("ExchangePath", (base / "absent").string() + '\0'); }, ""},
+        {"library-fault", 4, "/o1 /a5", [] { SetEnv("BRENNICK_FIXTURE_FAULT", "crash"); }, nullptr},
+    };
+    for (const Case& c : cases) {
+        ResetSettings();
+        UseLibrary("full");
+        SetSetting("ExchangePath", exchange.string() + '\0');
+        SetSetting("JournalPath", journal.string() + '\0');
+        fs::remove_all(journal);
+        fs::create_directories(journal);
+        c.prepare();
+        RunResult r = Run(c.text);
+        UnsetEnv("BRENNICK_FIXTURE_FAULT");
+
+        std::vector<json> lines = Lines();
+        bool called = c.exitCode == 4;
+        ASSERT_EQ(lines.size(), called ? 2u : 1u) << c.outcome;
+        const json& end = lines.back();
+        EXPECT_EQ(end["event"], "end") << c.outcome;
+        EXPECT_EQ(end["outcome"], c.outcome);
+        EXPECT_EQ(end["exit"], c.exitCode) << c.outcome;
+        EXPECT_EQ(static_cast<long>(static_cast<int>(r.exitCode)),
+                  kWindows ? c.exitCode : (c.exitCode & 255)) << c.outcome;
+        EXPECT_EQ(end.contains("box"), c.box != nullptr) << c.outcome;
+        if (c.box != nullptr && *c.box != '\0') {
+            EXPECT_EQ(end["box"], c.box);
+        }
+        // The loader's and the file system's own words stand behind their boxes.
+        std::string outcome = c.outcome;
+        bool error = outcome == "library-not-loaded" || outcome == "entry-point-missing" ||
+                     outcome == "files-not-created";
+        EXPECT_EQ(end.contains("error"), error) << outcome;
+        if (error) {
+            EXPECT_FALSE(end["error"]["detail"].get<std::string>().empty()) << outcome;
+        }
+        if (called) {
+            EXPECT_EQ(lines[0]["event"], "call");
+            EXPECT_EQ(lines[0]["pid"], end["pid"]);
+            EXPECT_TRUE(end.contains("fault") && end.contains("ms") && !end.contains("returned"));
+        }
+    }
+}
+
+TEST_F(Journal, CompletedRunTellsTheCallAndTheAnswerWithoutCardData)
+{
+    SetEnv("BRENNICK_FIXTURE_RETURN", "7");
+    Answer(offsetof(UserAuthInt, responseCode), "00");
+    Answer(offsetof(UserAuthInt, pan), "4000123456789010");
+    Answer(offsetof(UserAuthInt, text_msg), "APPROVED\n\xe9");
+    RunResult r = Run("/o1 /a000221 /c643 /t;4000123456789010=2812? /eSECRETDATA /bX/tCARD /quarnid5");
+    UnsetEnv("BRENNICK_FIXTURE_RETURN");
+    EXPECT_EQ(r.exitCode, 0u);
+
+    std::vector<json> lines = Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    const json& call = lines[0];
+    EXPECT_EQ(call["instance"], "5");
+    EXPECT_EQ(call["version"], "1.0.0");
+    EXPECT_EQ(call["args"], "/o1 /a000221 /c643 /t*********************** /e********** /bX/t**** /quarnid5");
+    EXPECT_EQ(call["library"], FixtureLibrary("full"));
+    EXPECT_EQ(call["files"][1], (exchange / "output_ex.dat-5").string());
+    const json& end = lines[1];
+    EXPECT_EQ(end["outcome"], "completed");
+    EXPECT_EQ(end["returned"], 7);
+    EXPECT_FALSE(end.contains("fault"));
+    EXPECT_EQ(end["result"], (json{{"RC", "00"}, {"TEXT_MSG", "APPROVED\n\u00e9"}, {"AMOUNT", "221"},
+                                   {"CURRENCY", "643"}, {"PAN", "400012******9010"}}));
+    EXPECT_EQ(end["written"].size(), 3u);
+    EXPECT_EQ(end["written"][(exchange / "output.dat").string()], "ok");
+    std::string raw = RawJournal();
+    for (const char* secret : {"4000123456789010", "123456789", "SECRETDATA", "CARD", "2812"})
+        EXPECT_EQ(raw.find(secret), std::string::npos) << secret;
+}
+
+TEST_F(Journal, RunsAtTheSameTimeLeaveWholeLines)
+{
+    std::vector<std::string> texts;
+    for (int i = 0; i < 50; ++i)
+        texts.push_back("/o1 /a" + std::to_string(100 + i) + (i % 2 ? " /quarnid" + std::to_string(i) : ""));
+    for (unsigned long code : RunProgramsAtOnce(texts, work.string())) EXPECT_EQ(code, 0u);
+    std::vector<json> lines = Lines();
+    EXPECT_EQ(lines.size(), 100u);
+    std::set<long> calls, ends;
+    for (const json& j : lines) (j["event"] == "call" ? calls : ends).insert(j["pid"].get<long>());
+    EXPECT_EQ(calls.size(), 50u);
+    EXPECT_EQ(calls, ends);
+}
+
+TEST_F(Journal, JournalThatCannotBeWrittenChangesNothing)
+{
+    SetSetting("JournalPath", (base / "absent").string() + '\0');
+    RunResult r = Run("/o1 /a5");
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_TRUE(r.boxes.empty());
+    EXPECT_EQ(Read(exchange / "output.dat"), OutputDatWithAmount("5"));
+    EXPECT_FALSE(fs::exists(base / "absent"));
+
+    // Today's file, read-only.
+    std::time_t now = std::time(nullptr);
+    char name[32];
+    std::strftime(name, sizeof name, "brennick-%Y%m%d.jsonl", std::localtime(&now));
+    SetSetting("JournalPath", journal.string() + '\0');
+    Write(journal / name, "");
+    if (!MakeReadOnly((journal / name).string())) GTEST_SKIP() << "no read-only files here";
+    r = Run("/o1 /a6");
+    MakeWritable((journal / name).string());
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_TRUE(r.boxes.empty());
+    EXPECT_EQ(Read(exchange / "output.dat"), OutputDatWithAmount("6"));
+    EXPECT_EQ(Read(journal / name), "");
+}
+
+TEST_F(EndToEnd, WithoutJournalPathThereIsNoJournal)
+{
+    EXPECT_EQ(Run("/o1 /a5").exitCode, 0u);
+    for (const fs::path& folder : {base, fs::current_path()})
+        for (const auto& e : fs::recursive_directory_iterator(folder))
+            EXPECT_EQ(e.path().filename().string().rfind("brennick-2", 0), std::string::npos) << e.path();
+}
