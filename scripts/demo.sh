@@ -30,9 +30,10 @@ if [ $windows = no ]; then
   cmake --build --preset native --target brennick paysim >/dev/null
   demo=$root/build/native/demo
   key="$demo/registry/software/Merot/Dovrex Auth Library"
-  mkdir -p "$key" "$demo/exchange" "$demo/state"
+  mkdir -p "$key" "$demo/exchange" "$demo/state" "$demo/journal"
   printf '%s\n' "$root/build/native/bin/libpaysim.so" > "$key/LocationPath"
   printf '%s\n' "$demo/exchange" > "$key/ExchangePath"
+  printf '%s\n' "$demo/journal" > "$key/JournalPath"
   echo "\$ brennick ${switches[*]}"
   set +e
   BRENNICK_REGISTRY="$demo/registry" PAYSIM_STATE_DIR="$demo/state" \
@@ -48,12 +49,13 @@ else
   cmake --preset win32 >/dev/null
   cmake --build --preset win32 --target brennick paysim >/dev/null
   demo=$root/build/win32/demo
-  mkdir -p "$demo/exchange" "$demo/state"
+  mkdir -p "$demo/exchange" "$demo/state" "$demo/journal"
   wine=$root/build/win32/wine-run.sh
   winpath() { echo "Z:${1//\//\\}"; }
   k='HKLM\software\Merot\Dovrex Auth Library'
   "$wine" reg add "$k" /v LocationPath /t REG_SZ /d "$(winpath "$root/build/win32/bin/paysim.dll")" /f >/dev/null
   "$wine" reg add "$k" /v ExchangePath /t REG_SZ /d "$(winpath "$demo/exchange")" /f >/dev/null
+  "$wine" reg add "$k" /v JournalPath /t REG_SZ /d "$(winpath "$demo/journal")" /f >/dev/null
   echo "\$ Brennick.exe ${switches[*]}"
   set +e
   PAYSIM_STATE_DIR="$(winpath "$demo/state")" "$wine" "$root/build/win32/bin/Brennick.exe" "${switches[@]}"
@@ -62,3 +64,6 @@ else
 fi
 echo "exit code: $code"
 show "$demo/exchange"
+echo "--- journal (this run's lines)"
+latest=$(ls -t "$demo"/journal/brennick-*.jsonl 2>/dev/null | head -n 1)
+[ -n "$latest" ] && tail -n 2 "$latest"
