@@ -24,6 +24,7 @@ int End(const char* outcome, int exitCode)
     g_end.outcome = outcome;
     g_end.exitCode = exitCode;
     JournalEnd(g_end);
+    g_end.record = nullptr;   // it lives in the run's frame
     return exitCode;
 }
 

@@ -1,5 +1,6 @@
 #include "export/journal.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -120,7 +121,7 @@ std::size_t MaskArguments(const char* text, char* out, std::size_t limit, bool* 
     std::size_t n = std::strlen(text);
     *truncated = n > limit;
     if (n > limit) n = limit;
-    std::memcpy(out, text, n);
+    std::copy_n(text, n, out);   // a length, not a terminated text
     // Every occurrence: a switch may stand inside another value.
     for (const char* name : {"/t", "/e"}) {
         for (const char* at = std::strstr(text, name); at != nullptr; at = std::strstr(at + 1, name)) {
