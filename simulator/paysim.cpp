@@ -2,8 +2,11 @@
 // place: the record is worked on in place and the answer left in it.
 //
 // PAYSIM_DELAY_MS  wait this long before answering (a slow terminal)
-// PAYSIM_FAULT     "crash", "raise" or "exception": fail instead of answering
-// PAYSIM_NOW       a fixed clock, "YYYY-MM-DDTHH:MM:SS"
+// PAYSIM_FAULT     "crash", "raise", "exception" or "abort": fail instead of
+//                  answering; with "-after" ("crash-after", ...) fail once
+//                  the full answer stands in the record and the journal
+// PAYSIM_NOW       a fixed clock, "YYYY-MM-DDTHH:MM:SS"; any other value
+//                  makes every operation answer 96 SYSTEM MALFUNCTION
 // PAYSIM_STATE_DIR where the state files live (default: the temporary folder)
 #include <chrono>
 #include <cstdlib>
@@ -25,29 +28,57 @@ void Delay()
     if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(wait < 600000 ? wait : 600000));
 }
 
+// The fault asked for, and whether it comes after the answer.
+const char* FaultRequested(bool* afterAnswer)
+{
+    static char how[32];
+    const char* fault = std::getenv("PAYSIM_FAULT");
+    *afterAnswer = false;
+    if (fault == nullptr) return nullptr;
+    std::size_t n = strnlen(fault, sizeof how);
+    if (n >= sizeof how) return nullptr;
+    std::memcpy(how, fault, n + 1);
+    if (n > 6 && std::strcmp(how + n - 6, "-after") == 0) {
+        how[n - 6] = '\0';
+        *afterAnswer = true;
+    }
+    return how;
+}
+
 int Process(const char* instanceId, void* record, unsigned size)
 {
     if (record == nullptr || size < kRecordSize) return -1;
     Delay();
-    if (const char* fault = std::getenv("PAYSIM_FAULT")) FailAs(fault);
+    bool afterAnswer = false;
+    const char* fault = FaultRequested(&afterAnswer);
+    if (fault != nullptr && !afterAnswer) FailAs(fault);
+    int result = -1;
     try {
         std::string id = instanceId ? std::string(instanceId, strnlen(instanceId, 19)) : "";
-        Clock now = ReadClock();
-        std::string path = StateFilePath(id);
-        // A lost state restarts the counter from the real clock in
-        // milliseconds: ahead of every number handed out before, unless more
-        // than one operation a millisecond was made.
-        std::uint64_t fresh = static_cast<std::uint64_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::system_clock::now().time_since_epoch()).count());
-        TerminalState state = LoadState(path, fresh);
-        int result = AnswerOperation(static_cast<UserAuthInt*>(record), &state, now);
-        SaveState(path, state);
-        return result;
+        Clock now;
+        if (!ReadClock(&now)) {
+            // A mistyped fixed clock must show, not silently become local time.
+            result = AnswerMalfunction(static_cast<UserAuthInt*>(record));
+        } else {
+            std::string path = StateFilePath(id);
+            // A lost state restarts the counter from the real clock in
+            // milliseconds: ahead of every number handed out before, unless
+            // more than one operation a millisecond was made.
+            std::uint64_t fresh = static_cast<std::uint64_t>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::system_clock::now().time_since_epoch()).count());
+            TerminalState state = LoadState(path, fresh);
+            result = AnswerOperation(static_cast<UserAuthInt*>(record), &state, now);
+            SaveState(path, state);
+        }
     } catch (...) {
         // Nothing of the simulator's own may escape into the caller.
         return -1;
     }
+    // The dangerous case for a register: approved, money moved, then the
+    // library died.
+    if (fault != nullptr) FailAs(fault);
+    return result;
 }
 
 }  // namespace

@@ -240,14 +240,19 @@ bool ParseFixedClock(const char* text, Clock* c)
            c->minute < 60 && c->second < 61;
 }
 
-Clock ReadClock()
+bool ReadClock(Clock* c)
 {
-    Clock c = {};
     const char* fixed = std::getenv("PAYSIM_NOW");
-    if (fixed != nullptr && ParseFixedClock(fixed, &c)) return c;
+    if (fixed != nullptr) return ParseFixedClock(fixed, c);
     std::time_t t = std::time(nullptr);
     std::tm* tm = std::localtime(&t);
-    return {tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec};
+    *c = {tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec};
+    return true;
+}
+
+int AnswerMalfunction(UserAuthInt* r)
+{
+    return Finish(r, {"96", "SYSTEM MALFUNCTION"});
 }
 
 int AnswerOperation(UserAuthInt* r, TerminalState* state, const Clock& now)

@@ -11,9 +11,10 @@ struct Clock {
     int year, month, day, hour, minute, second;
 };
 
-// PAYSIM_NOW ("YYYY-MM-DDTHH:MM:SS") when set and valid, else local time.
+// PAYSIM_NOW ("YYYY-MM-DDTHH:MM:SS") when set, else local time; false when
+// PAYSIM_NOW is set but malformed.
 bool ParseFixedClock(const char* text, Clock* clock);
-Clock ReadClock();
+bool ReadClock(Clock* clock);
 
 // Operation codes the simulator knows (operType).
 enum : std::uint32_t {
@@ -28,3 +29,6 @@ enum : std::uint32_t {
 // Answers the operation in the record, updating the state. Returns 0 when
 // approved, otherwise the numeric response code.
 int AnswerOperation(UserAuthInt* record, TerminalState* state, const Clock& now);
+
+// The answer when the simulator itself cannot work: 96 SYSTEM MALFUNCTION.
+int AnswerMalfunction(UserAuthInt* record);

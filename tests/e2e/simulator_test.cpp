@@ -188,3 +188,26 @@ TEST_F(Simulator, FaultOnRequestLeavesSwitchValuesInTheFiles)
     }
     UnsetEnv("PAYSIM_FAULT");
 }
+
+TEST_F(Simulator, FaultAfterTheApprovalLeavesTheApprovalInTheFiles)
+{
+    // The register's worst case: approved, money moved, then the library died.
+    for (const char* how : {"crash-after", "raise-after", "exception-after", "abort-after"}) {
+        SetEnv("PAYSIM_FAULT", how);
+        RunResult r = Run("/o1 /a221 /c643");
+        EXPECT_EQ(r.exitCode, 4u) << how;
+        std::string dat = Read(exchange / "output_ex.dat");
+        EXPECT_EQ(dat.rfind("RC=00\r\n", 0), 0u) << how << dat;
+        EXPECT_NE(dat.find("AUTH_CODE="), std::string::npos) << how;
+    }
+    UnsetEnv("PAYSIM_FAULT");
+}
+
+TEST_F(Simulator, MalformedFixedClockAnswersSystemMalfunction)
+{
+    SetEnv("PAYSIM_NOW", "2026-12-08 14:30:05");
+    auto v = Pay("/o1 /a221");
+    EXPECT_EQ(v["RC"], "96");
+    EXPECT_EQ(v["TEXT_MSG"], "SYSTEM MALFUNCTION");
+    EXPECT_EQ(v.count("RRN"), 0u);
+}
