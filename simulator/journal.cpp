@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* kHeader = "PAYSIM-STATE 1";
+const char* kHeader = "PAYSIM-STATE 2";
 
 bool ValidToken(const std::string& s, std::size_t maxLength)
 {
@@ -58,10 +58,12 @@ TerminalState LoadState(const std::string& path, std::uint64_t freshSequence)
         std::istringstream s(line);
         JournalEntry e;
         int cancelled = 0;
-        if (!(s >> e.rrn >> e.operation >> e.amount >> e.currency >> e.authCode >> cancelled))
+        if (!(s >> e.rrn >> e.operation >> e.amount >> e.currency >> e.authCode >> cancelled >>
+              e.refunded >> e.original))
             return fresh;
         if (!ValidToken(e.rrn, 12) || !ValidToken(e.currency, 4) || !ValidToken(e.authCode, 6) ||
-            (e.operation != 1 && e.operation != 2) || (cancelled != 0 && cancelled != 1))
+            !ValidToken(e.original, 13) || (e.operation != 1 && e.operation != 2) ||
+            (cancelled != 0 && cancelled != 1) || e.refunded > e.amount)
             return fresh;
         e.cancelled = cancelled == 1;
         state.journal.push_back(e);
@@ -79,7 +81,8 @@ void SaveState(const std::string& path, const TerminalState& state)
         out << kHeader << "\nsequence " << state.sequence << "\n";
         for (const JournalEntry& e : state.journal)
             out << e.rrn << ' ' << e.operation << ' ' << e.amount << ' ' << e.currency << ' '
-                << e.authCode << ' ' << (e.cancelled ? 1 : 0) << "\n";
+                << e.authCode << ' ' << (e.cancelled ? 1 : 0) << ' ' << e.refunded << ' '
+                << (e.original.empty() ? "-" : e.original) << "\n";
         if (!out) return;
     }
     std::error_code ec;

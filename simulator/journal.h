@@ -14,6 +14,8 @@ struct JournalEntry {
     std::string currency;
     std::string authCode;
     bool cancelled = false;
+    std::uint64_t refunded = 0;   // purchase: the sum of its refunds not cancelled
+    std::string original;         // refund: the purchase's RRN, "-" when none
 };
 
 struct TerminalState {

@@ -20,6 +20,7 @@ const Reply kInvalidCard = {"14", "INVALID CARD NUMBER"};
 const Reply kExpiredCard = {"54", "EXPIRED CARD"};
 const Reply kOriginalNotFound = {"25", "ORIGINAL NOT FOUND"};
 const Reply kAlreadyCancelled = {"12", "ALREADY CANCELLED"};
+const Reply kRefundedPurchase = {"12", "INVALID TRANSACTION"};
 const Reply kNotSupported = {"40", "FUNCTION NOT SUPPORTED"};
 
 const char* DeclineText(int code)
@@ -163,14 +164,19 @@ int CardOperation(UserAuthInt* r, TerminalState* state, const Clock& now, int op
         std::snprintf(code, sizeof code, "%02u", static_cast<unsigned>(amount % 100));
         return Finish(r, {code, DeclineText(static_cast<int>(amount % 100))});
     }
+    std::string originalRrn = "-";
     if (operation == kOpRefund && r->rrn[0] != '\0') {
         JournalEntry* original = FindByRrn(state, Text(r->rrn));
         if (original == nullptr || original->operation != static_cast<int>(kOpPurchase) || original->cancelled)
             return Finish(r, kOriginalNotFound);
-        if (amount > original->amount) return Finish(r, kInvalidAmount);
+        // The refunds of a purchase never add up to more than it.
+        if (amount > original->amount - original->refunded) return Finish(r, kInvalidAmount);
+        original->refunded += amount;
+        originalRrn = original->rrn;
     }
 
     JournalEntry entry;
+    entry.original = originalRrn;
     entry.rrn = MakeRrn(now, state->sequence);
     entry.operation = operation;
     entry.amount = amount;
@@ -187,7 +193,12 @@ int Cancel(UserAuthInt* r, TerminalState* state, const Clock& now)
     JournalEntry* original = FindByRrn(state, Text(r->rrn));
     if (original == nullptr) return Finish(r, kOriginalNotFound);
     if (original->cancelled) return Finish(r, kAlreadyCancelled);
+    // A purchase with a refund can no longer be cancelled as a whole.
+    if (original->refunded > 0) return Finish(r, kRefundedPurchase);
     original->cancelled = true;
+    // A cancelled refund gives its amount back to its purchase.
+    if (JournalEntry* purchase = FindByRrn(state, original->original))
+        purchase->refunded -= purchase->refunded < original->amount ? purchase->refunded : original->amount;
     Put(r->amount, std::to_string(original->amount));
     Put(r->currency, original->currency);
     Put(r->authCode, original->authCode);

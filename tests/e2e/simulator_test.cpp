@@ -165,7 +165,7 @@ TEST_F(Simulator, ReferenceNumbersNeverRepeatAcrossRunsAndDamagedState)
     codes.insert(v["AUTH_CODE"]);
     EXPECT_EQ(rrns.size(), 5u);
     EXPECT_EQ(codes.size(), 5u);
-    EXPECT_EQ(Read(state / "paysim-default.state").substr(0, 15), "PAYSIM-STATE 1\n");
+    EXPECT_EQ(Read(state / "paysim-default.state").substr(0, 15), "PAYSIM-STATE 2\n");
 }
 
 TEST_F(Simulator, SlowTerminalIsWaitedFor)
@@ -210,4 +210,20 @@ TEST_F(Simulator, MalformedFixedClockAnswersSystemMalfunction)
     EXPECT_EQ(v["RC"], "96");
     EXPECT_EQ(v["TEXT_MSG"], "SYSTEM MALFUNCTION");
     EXPECT_EQ(v.count("RRN"), 0u);
+}
+
+TEST_F(Simulator, RefundsNeverExceedThePurchaseAndBlockItsCancel)
+{
+    std::string purchase = Pay("/o1 /a500")["RRN"];
+    EXPECT_EQ(Pay("/o2 /a300 /r" + purchase)["RC"], "00");
+    EXPECT_EQ(Pay("/o2 /a300 /r" + purchase)["RC"], "13");   // 600 > 500
+    std::string second = Pay("/o2 /a200 /r" + purchase)["RRN"];
+    EXPECT_EQ(Pay("/o2 /a1 /r" + purchase)["RC"], "13");     // fully refunded
+    auto whole = Pay("/o3 /r" + purchase);
+    EXPECT_EQ(whole["RC"], "12");
+    EXPECT_EQ(whole["TEXT_MSG"], "INVALID TRANSACTION");
+    EXPECT_EQ(Pay("/o3 /r" + second)["RC"], "00");           // gives 200 back
+    EXPECT_EQ(Pay("/o2 /a150 /r" + purchase)["RC"], "00");
+    EXPECT_EQ(Pay("/o7")["RC"], "00");
+    EXPECT_EQ(DumpLine("data_to_print"), "SALES 1/500 REFUNDS 2/450 VOIDS 1");
 }

@@ -44,17 +44,21 @@ TEST(SimulatorState, RoundTripsAndRecreatesDamagedFiles)
     path += ".state";
     TerminalState s;
     s.sequence = 41;
-    s.journal.push_back({"634214000041", 1, 221, "643", "AB12CD", false});
-    s.journal.push_back({"634214000042", 2, 100, "643", "EF34GH", true});
+    s.journal.push_back({"634214000041", 1, 221, "643", "AB12CD", false, 0, "-"});
+    s.journal.push_back({"634214000042", 2, 100, "643", "EF34GH", true, 0, "634214000041"});
+    s.journal[0].refunded = 100;
     SaveState(path, s);
     TerminalState back = LoadState(path, 7);
     EXPECT_EQ(back.sequence, 41u);
     ASSERT_EQ(back.journal.size(), 2u);
     EXPECT_EQ(back.journal[1].authCode, "EF34GH");
     EXPECT_TRUE(back.journal[1].cancelled);
+    EXPECT_EQ(back.journal[0].refunded, 100u);
+    EXPECT_EQ(back.journal[1].original, "634214000041");
 
-    for (const char* damaged : {"", "PAYSIM-STATE 1\n", "PAYSIM-STATE 1\nsequence 5\nx 9 1 643 A 0\n",
-                                "PAYSIM-STATE 1\nsequence 5\n634214000041 1 221 643 AB12CD 7\n"}) {
+    for (const char* damaged : {"", "PAYSIM-STATE 2\n", "PAYSIM-STATE 2\nsequence 5\nx 9 1 643 A 0 0 -\n",
+                                "PAYSIM-STATE 2\nsequence 5\n634214000041 1 221 643 AB12CD 7 0 -\n",
+                                "PAYSIM-STATE 2\nsequence 5\n634214000041 1 221 643 AB12CD 0 300 -\n"}) {
         std::ofstream(path, std::ios::binary) << damaged;
         TerminalState fresh = LoadState(path, 7);
         EXPECT_EQ(fresh.sequence, 7u) << damaged;
