@@ -72,17 +72,16 @@ TerminalState LoadState(const std::string& path, std::uint64_t freshSequence)
     return state;
 }
 
-void SaveState(const std::string& path, const TerminalState& state)
+namespace {
+
+// Through a temporary file and a rename: a crash never leaves half a file.
+void Replace(const std::string& path, const std::string& content)
 {
     std::string temporary = path + ".new";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) return;
-        out << kHeader << "\nsequence " << state.sequence << "\n";
-        for (const JournalEntry& e : state.journal)
-            out << e.rrn << ' ' << e.operation << ' ' << e.amount << ' ' << e.currency << ' '
-                << e.authCode << ' ' << (e.cancelled ? 1 : 0) << ' ' << e.refunded << ' '
-                << (e.original.empty() ? "-" : e.original) << "\n";
+        out << content;
         if (!out) return;
     }
     std::error_code ec;
@@ -91,4 +90,36 @@ void SaveState(const std::string& path, const TerminalState& state)
         fs::remove(path, ec);
         fs::rename(temporary, path, ec);
     }
+}
+
+}  // namespace
+
+void SaveState(const std::string& path, const TerminalState& state)
+{
+    std::ostringstream out;
+    out << kHeader << "\nsequence " << state.sequence << "\n";
+    for (const JournalEntry& e : state.journal)
+        out << e.rrn << ' ' << e.operation << ' ' << e.amount << ' ' << e.currency << ' '
+            << e.authCode << ' ' << (e.cancelled ? 1 : 0) << ' ' << e.refunded << ' '
+            << (e.original.empty() ? "-" : e.original) << "\n";
+    Replace(path, out.str());
+}
+
+std::string CounterFilePath(const std::string& statePath)
+{
+    return (fs::path(statePath).parent_path() / "paysim-counter").string();
+}
+
+std::uint64_t LoadCounter(const std::string& path, std::uint64_t fresh)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string word;
+    std::uint64_t counter = 0;
+    if (in >> word >> counter && word == "PAYSIM-COUNTER") return counter;
+    return fresh;
+}
+
+void SaveCounter(const std::string& path, std::uint64_t counter)
+{
+    Replace(path, "PAYSIM-COUNTER " + std::to_string(counter) + "\n");
 }

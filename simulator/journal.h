@@ -35,3 +35,11 @@ TerminalState LoadState(const std::string& path, std::uint64_t freshSequence);
 
 // Writes to a temporary file and renames it over the old one.
 void SaveState(const std::string& path, const TerminalState& state);
+
+// The counter shared by every instance id of a state folder, so that
+// reference numbers and authorization codes never repeat across instances:
+// its file beside the state files, and reading (fresh when missing or
+// damaged) and writing it, under the folder's lock.
+std::string CounterFilePath(const std::string& statePath);
+std::uint64_t LoadCounter(const std::string& path, std::uint64_t fresh);
+void SaveCounter(const std::string& path, std::uint64_t counter);

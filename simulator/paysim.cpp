@@ -16,6 +16,7 @@
 #include "paylib/record.h"
 #include "simulator/fault.h"
 #include "simulator/journal.h"
+#include "simulator/lock.h"
 #include "simulator/terminal.h"
 
 namespace {
@@ -53,6 +54,7 @@ int Process(const char* instanceId, void* record, unsigned size)
     const char* fault = FaultRequested(&afterAnswer);
     if (fault != nullptr && !afterAnswer) FailAs(fault);
     int result = -1;
+    long lock = -1;
     try {
         std::string id = instanceId ? std::string(instanceId, strnlen(instanceId, 19)) : "";
         Clock now;
@@ -67,12 +69,21 @@ int Process(const char* instanceId, void* record, unsigned size)
             std::uint64_t fresh = static_cast<std::uint64_t>(
                 std::chrono::duration_cast<std::chrono::milliseconds>(
                     std::chrono::system_clock::now().time_since_epoch()).count());
+            // Read, answer and write back as one step: parallel runs on any
+            // instance id queue here instead of losing each other's work.
+            lock = LockStateFolder(path);
             TerminalState state = LoadState(path, fresh);
+            std::string counterPath = CounterFilePath(path);
+            std::uint64_t shared = LoadCounter(counterPath, fresh);
+            if (state.sequence < shared) state.sequence = shared;
             result = AnswerOperation(static_cast<UserAuthInt*>(record), &state, now);
             SaveState(path, state);
+            SaveCounter(counterPath, state.sequence);
+            UnlockStateFolder(lock);
         }
     } catch (...) {
         // Nothing of the simulator's own may escape into the caller.
+        UnlockStateFolder(lock);
         return -1;
     }
     // The dangerous case for a register: approved, money moved, then the

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "e2e/e2e_fixture.h"
 
@@ -226,4 +227,44 @@ TEST_F(Simulator, RefundsNeverExceedThePurchaseAndBlockItsCancel)
     EXPECT_EQ(Pay("/o2 /a150 /r" + purchase)["RC"], "00");
     EXPECT_EQ(Pay("/o7")["RC"], "00");
     EXPECT_EQ(DumpLine("data_to_print"), "SALES 1/500 REFUNDS 2/450 VOIDS 1");
+}
+
+TEST_F(Simulator, ParallelRunsLoseNothingAndNeverShareANumber)
+{
+    // Each state file line after the counter is one journal entry:
+    // "rrn operation amount currency authcode ...".
+    auto entries = [this] {
+        std::vector<std::pair<std::string, std::string>> all;
+        for (const auto& e : fs::directory_iterator(state)) {
+            if (e.path().extension() != ".state") continue;
+            std::istringstream in(Read(e.path()));
+            std::string line, rrn, op, amount, currency, auth;
+            std::getline(in, line);
+            std::getline(in, line);
+            while (in >> rrn >> op >> amount >> currency >> auth) {
+                all.emplace_back(rrn, auth);
+                std::getline(in, line);
+            }
+        }
+        return all;
+    };
+    const int runs = kWindows ? 20 : 300;
+    std::vector<std::string> texts(runs, "/o1 /a100");
+    for (unsigned long code : RunProgramsAtOnce(texts, work.string())) EXPECT_EQ(code, 0u);
+    fs::remove_all(exchange);
+    fs::create_directories(exchange);
+    // New instance ids all at once: each state file is new.
+    std::vector<std::string> ids;
+    for (int i = 0; i < runs / 5; ++i) ids.push_back("/o1 /a100 /quarnid" + std::to_string(i));
+    for (unsigned long code : RunProgramsAtOnce(ids, work.string())) EXPECT_EQ(code, 0u);
+
+    std::set<std::string> rrns, codes;
+    auto all = entries();
+    for (const auto& [rrn, auth] : all) {
+        rrns.insert(rrn);
+        codes.insert(auth);
+    }
+    EXPECT_EQ(all.size(), static_cast<std::size_t>(runs + runs / 5));
+    EXPECT_EQ(rrns.size(), all.size());
+    EXPECT_EQ(codes.size(), all.size());
 }

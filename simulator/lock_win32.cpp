@@ -1,0 +1,29 @@
+#include <windows.h>
+
+#include <filesystem>
+
+#include "simulator/lock.h"
+
+long LockStateFolder(const std::string& path)
+{
+    std::string lock = (std::filesystem::path(path).parent_path() / "paysim.lock").string();
+    HANDLE h = CreateFileA(lock.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    OVERLAPPED whole = {};
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole)) {
+        CloseHandle(h);
+        return -1;
+    }
+    return reinterpret_cast<long>(h);
+}
+
+void UnlockStateFolder(long lock)
+{
+    if (lock == -1) return;
+    HANDLE h = reinterpret_cast<HANDLE>(lock);
+    OVERLAPPED whole = {};
+    UnlockFileEx(h, 0, 1, 0, &whole);
+    CloseHandle(h);
+}
