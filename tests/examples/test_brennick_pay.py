@@ -1,0 +1,77 @@
+"""examples/python/brennick_pay.py against the built program and the
+terminal simulator. BRENNICK_BIN names the folder of brennick and
+libpaysim.so."""
+import os
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "examples", "python"))
+import brennick_pay  # noqa: E402
+
+BIN = os.environ["BRENNICK_BIN"]
+
+
+class BrennickPay(unittest.TestCase):
+    def setUp(self):
+        self.saved = dict(os.environ)
+        self.tmp = tempfile.TemporaryDirectory(prefix="brennick-pay-")
+        self.addCleanup(self.tmp.cleanup)
+        root = self.tmp.name
+        self.exchange = os.path.join(root, "exchange")
+        key = os.path.join(root, "registry", "software", "Merot", "Dovrex Auth Library")
+        for folder in (self.exchange, key, os.path.join(root, "state")):
+            os.makedirs(folder)
+        self.setting(key, "LocationPath", os.path.join(BIN, "libpaysim.so"))
+        self.setting(key, "ExchangePath", self.exchange)
+        self.key = key
+        os.environ.update(BRENNICK_REGISTRY=os.path.join(root, "registry"),
+                          PAYSIM_STATE_DIR=os.path.join(root, "state"),
+                          BRENNICK_PROGRAM=os.path.join(BIN, "brennick"))
+
+    def tearDown(self):
+        os.environ.clear()
+        os.environ.update(self.saved)
+
+    @staticmethod
+    def setting(key, name, value):
+        with open(os.path.join(key, name), "w") as f:
+            f.write(value + "\n")
+
+    def test_approval_and_decline(self):
+        r = brennick_pay.pay("purchase", 221, 643, work_dir=self.tmp.name)
+        self.assertEqual((r.exit_code, r.started, r.outcome_unknown, r.approved, r.rc),
+                         (0, True, False, True, "00"))
+        self.assertTrue(r.rrn and r.auth_code)
+        r = brennick_pay.pay("purchase", 10051, 643, work_dir=self.tmp.name)
+        self.assertEqual((r.approved, r.rc, r.text, r.outcome_unknown), (False, "51", "INSUFFICIENT FUNDS", False))
+
+    def test_any_byte_in_a_value_leaves_the_answer_readable(self):
+        r = brennick_pay.pay("purchase", 221, trace_id=b"INV\n42\xe9=\xff", work_dir=self.tmp.name)
+        self.assertTrue(r.approved)
+        self.assertEqual(r.values["TRACE_ID"], b"INV")
+
+    def test_library_failing_before_or_after_the_answer(self):
+        os.environ["PAYSIM_FAULT"] = "crash-after"
+        r = brennick_pay.pay("purchase", 221, work_dir=self.tmp.name)
+        self.assertEqual((r.exit_code, r.approved, r.library_fault, r.outcome_unknown), (4, True, True, False))
+        os.environ["PAYSIM_FAULT"] = "crash"
+        r = brennick_pay.pay("purchase", 221, work_dir=self.tmp.name)
+        self.assertEqual((r.exit_code, r.started, r.outcome_unknown, r.approved), (4, True, True, False))
+
+    def test_nothing_charged_when_the_run_cannot_start(self):
+        self.setting(self.key, "ExchangePath", os.path.join(self.tmp.name, "absent"))
+        r = brennick_pay.pay("purchase", 221, work_dir=self.tmp.name,
+                             exchange=os.path.join(self.tmp.name, "absent"))
+        self.assertEqual((r.exit_code, r.started, r.outcome_unknown), (2, False, False))
+        self.setting(self.key, "LocationPath", os.path.join(self.tmp.name, "none.so"))
+        r = brennick_pay.pay("purchase", 221, work_dir=self.tmp.name, exchange=self.exchange)
+        self.assertEqual((r.exit_code, r.started), (0, False))
+
+    def test_command_line(self):
+        self.assertEqual(brennick_pay.main(["purchase", "221", "--currency", "643"]), 0)
+        self.assertEqual(brennick_pay.main(["purchase", "10005"]), 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
