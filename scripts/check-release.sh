@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the release twice, from two clones of the last commit in two
+# different folders, and requires identical dist/ files; then installs the
+# .deb into a scratch root and makes a purchase from there against its
+# simulator. Leaves nothing behind.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+scratch=$(mktemp -d /tmp/brennick-release-XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+
+for n in 1 2; do
+  git clone -q "$root" "$scratch/clone-$n-$RANDOM"
+done
+for clone in "$scratch"/clone-*; do
+  echo "release in $clone"
+  (cd "$clone" && bash scripts/release.sh >/dev/null)
+done
+set -- "$scratch"/clone-*
+first=$1/dist
+second=$2/dist
+diff <(cd "$first" && ls) <(cd "$second" && ls)
+for f in "$first"/*; do
+  cmp "$f" "$second/$(basename "$f")"
+done
+echo "reproducible: $(ls "$first" | wc -l) files identical"
+(cd "$first" && sha256sum -c --quiet SHA256SUMS)
+
+# The .deb unpacked, with the registry folder it ships and its simulator.
+deb=$(ls "$first"/brennick_*_amd64.deb)
+dpkg-deb -x "$deb" "$scratch/root"
+key="$scratch/root/etc/brennick/registry/software/Merot/Dovrex Auth Library"
+[ -d "$key" ] || { echo "the package lacks its registry folder" >&2; exit 1; }
+mkdir -p "$scratch/exchange" "$scratch/state"
+echo "$scratch/root/usr/lib/brennick/libpaysim.so" > "$key/LocationPath"
+echo "$scratch/exchange" > "$key/ExchangePath"
+BRENNICK_REGISTRY="$scratch/root/etc/brennick/registry" PAYSIM_STATE_DIR="$scratch/state" \
+  "$scratch/root/usr/bin/brennick" /o1 /a221 /c643
+grep -q '^RC=00' "$scratch/exchange/output_ex.dat"
+echo "installed package: approved purchase"

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Builds the release files into dist/, the same to the byte on every
+# machine and in every folder for one commit:
+#   Brennick-<v>-win32.zip, brennick_<v>_amd64.deb, brennick-<v>-linux-x86_64.tar.gz,
+#   Brennick.exe.debug and brennick.debug (linked from the programs), SHA256SUMS.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/setup.sh
+
+# Every time stamp is the last commit's, every owner root.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+export TZ=UTC LC_ALL=C
+umask 022
+version=$(sed -n 's/^project(Brennick VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+
+for preset in release-native release-win32; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" --target brennick paysim >/dev/null
+done
+native=build/release-native/bin
+win=build/release-win32/bin
+
+rm -rf dist build/release-stage
+mkdir -p dist build/release-stage
+stage=$root/build/release-stage
+
+# The programs stripped, their debug information beside them in dist/.
+objcopy --only-keep-debug "$native/brennick" dist/brennick.debug
+objcopy --strip-all --remove-section=.comment --add-gnu-debuglink=dist/brennick.debug "$native/brennick" "$stage/brennick"
+i686-w64-mingw32-objcopy --only-keep-debug "$win/Brennick.exe" dist/Brennick.exe.debug
+i686-w64-mingw32-objcopy --strip-all --add-gnu-debuglink=dist/Brennick.exe.debug \
+  "$win/Brennick.exe" "$stage/Brennick.exe"
+i686-w64-mingw32-objcopy --strip-all "$win/paysim.dll" "$stage/paysim.dll"
+objcopy --strip-unneeded --remove-section=.comment "$native/libpaysim.so" "$stage/libpaysim.so"
+chmod 0644 dist/*.debug
+
+# The man page, with the version in its footer.
+sed "1s/\"Brennick\"/\"Brennick $version\"/" docs/brennick.1 > "$stage/brennick.1"
+
+# --- Linux: one tree for the .deb and the .tar.gz
+tree=$stage/linux
+doc=$tree/usr/share/doc/brennick
+install -d "$tree/usr/bin" "$tree/usr/lib/brennick" "$tree/usr/share/man/man1" "$doc" \
+  "$tree/etc/brennick/registry/software/Merot/Dovrex Auth Library"
+install -m 0755 "$stage/brennick" "$tree/usr/bin/brennick"
+install -m 0644 "$stage/libpaysim.so" "$tree/usr/lib/brennick/libpaysim.so"
+gzip -9n < "$stage/brennick.1" > "$tree/usr/share/man/man1/brennick.1.gz"
+gzip -9n < README.md > "$doc/README.md.gz"
+cp -r examples "$doc/examples"
+find "$doc/examples" -type f -exec chmod 0644 {} +
+sed "s/@VERSION@/$version/; s/@DATE@/$(date -R -d "@$SOURCE_DATE_EPOCH")/" \
+  packaging/changelog.in | gzip -9n > "$doc/changelog.gz"
+cp packaging/copyright "$doc/copyright"
+find "$tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+
+tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
+  -C "$tree" -cf - . | gzip -9n > "dist/brennick-$version-linux-x86_64.tar.gz"
+
+install -d "$tree/DEBIAN"
+size=$(du -sk --exclude=DEBIAN "$tree" | cut -f1)
+sed "s/@VERSION@/$version/; s/@SIZE@/$size/" packaging/control.in > "$tree/DEBIAN/control"
+(cd "$tree" && find usr -type f | sort | xargs md5sum > DEBIAN/md5sums)
+chmod 0644 "$tree/DEBIAN/control" "$tree/DEBIAN/md5sums"
+touch -d "@$SOURCE_DATE_EPOCH" "$tree/DEBIAN" "$tree/DEBIAN/"*
+dpkg-deb --root-owner-group -Zxz --build "$tree" "dist/brennick_${version}_amd64.deb" >/dev/null
+
+# --- Windows: a zip of the program, the simulator, the examples and texts
+python3 packaging/make_zip.py "dist/Brennick-$version-win32.zip" "$SOURCE_DATE_EPOCH" \
+  Brennick.exe="$stage/Brennick.exe" \
+  simulator/paysim.dll="$stage/paysim.dll" \
+  registry/brennick-settings.reg=packaging/brennick-settings.reg:crlf \
+  registry/brennick-settings-wow64.reg=packaging/brennick-settings-wow64.reg:crlf \
+  README.txt=README.md:crlf \
+  LICENSE.txt=LICENSE:crlf \
+  brennick.1.txt=<(groff -man -Tascii -P-cbou "$stage/brennick.1"):crlf \
+  $(cd examples && find . -type f | sort | sed 's|^\./||' | while read -r f; do
+      case $f in *.bat|*.ps1) echo "examples/$f=examples/$f:crlf" ;; *) echo "examples/$f=examples/$f" ;; esac
+    done)
+
+(cd dist && sha256sum -- * > SHA256SUMS)
+ls -l dist
