@@ -10,6 +10,7 @@ import argparse
 import os
 import pathlib
 import platform
+import shutil
 import statistics
 import subprocess
 import sys
@@ -58,10 +59,13 @@ def main():
     brennick = [str(BIN / "brennick"), "/o1 /a221 /c643"]
     loader = [str(BIN / "minimal_loader"), library, str(work / "x2")]
     results = {"brennick": [], "loader": []}
-    for i in range(args.runs):
-        # Interleaved, so that both see the same machine.
-        results["brennick"].append(measure(brennick, env))
-        results["loader"].append(measure(loader, env))
+    try:
+        for i in range(args.runs):
+            # Interleaved, so that both see the same machine.
+            results["brennick"].append(measure(brennick, env))
+            results["loader"].append(measure(loader, env))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
 
     def med(name, index):
         return statistics.median(r[index] for r in results[name])

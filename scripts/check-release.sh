@@ -26,6 +26,12 @@ for f in "$first"/*; do
 done
 echo "reproducible: $(ls "$first" | wc -l) files identical"
 (cd "$first" && sha256sum -c --quiet SHA256SUMS)
+size=$(python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).getinfo("Brennick.exe").file_size)' \
+  "$(ls "$first"/Brennick-*-win32.zip)")
+echo "Brennick.exe: $size bytes"
+[ "$size" -le 262144 ] || { echo "Brennick.exe is larger than 256 KiB" >&2; exit 1; }
+TMPDIR=$scratch lintian --fail-on warning "$(ls "$first"/brennick_*_amd64.deb)" 2>&1 | grep -v "root privileges" || true
+TMPDIR=$scratch lintian --fail-on warning "$(ls "$first"/brennick_*_amd64.deb)" >/dev/null 2>&1
 
 # The .deb unpacked, with the registry folder it ships and its simulator.
 deb=$(ls "$first"/brennick_*_amd64.deb)

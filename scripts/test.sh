@@ -2,7 +2,8 @@
 # Installs what is missing, then builds and tests everything: the POSIX
 # build, the same under AddressSanitizer and UndefinedBehaviorSanitizer, the
 # Windows build under Wine, static analysis, the fuzzers for a bounded time
-# (FUZZ_SECONDS, default 20 each) and the demo as a smoke test. Leaves no
+# (FUZZ_SECONDS, default 20 each), the demo as a smoke test, and the release
+# built twice and compared, its package installed and used. Leaves no
 # Wine process and nothing in the temporary folder behind, also on failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,6 +47,9 @@ else
   echo "demo: no approved purchase in output_ex.dat" >&2
   exit 1
 fi
+
+echo "== release"
+bash scripts/check-release.sh
 
 # A failing ctest has stopped the script already: what is counted here passed.
 total=$(sed -n 's/.*tests failed out of \([0-9]*\)/\1/p' "$log" | awk '{s += $1} END {print s + 0}')
