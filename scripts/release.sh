@@ -73,7 +73,7 @@ python3 packaging/make_zip.py "dist/Brennick-$version-win32.zip" "$SOURCE_DATE_E
   registry/brennick-settings.reg=packaging/brennick-settings.reg:crlf \
   registry/brennick-settings-wow64.reg=packaging/brennick-settings-wow64.reg:crlf \
   README.txt=README.md:crlf \
-  LICENSE.txt=LICENSE:crlf \
+  LICENSE=LICENSE:crlf \
   brennick.1.txt=<(groff -man -Tascii -P-cbou "$stage/brennick.1"):crlf \
   $(cd examples && find . -type f | sort | sed 's|^\./||' | while read -r f; do
       case $f in *.bat|*.ps1) echo "examples/$f=examples/$f:crlf" ;; *) echo "examples/$f=examples/$f" ;; esac
