@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "export/json_line.h"
+#include "export/result_lists.h"
 #include "paylib/process_state.h"
 #include "paylib/settings.h"
 #include "platform/platform.h"
@@ -85,13 +86,9 @@ void AddResult(JsonLine* j, const UserAuthInt* r)
     AddField(j, "TEXT_MSG", r->text_msg, sizeof r->text_msg);
     AddField(j, "AUTH_CODE", r->authCode, sizeof r->authCode);
     AddField(j, "RRN", r->rrn, sizeof r->rrn);
-    const char* amount = r->amount;
-    std::size_t width = sizeof r->amount;
-    while (width > 0 && *amount == '0') {
-        ++amount;
-        --width;
-    }
-    AddField(j, "AMOUNT", amount, width);
+    std::size_t size = 0;
+    const char* amount = AmountWithoutLeadingZeros(r->amount, sizeof r->amount, &size);
+    AddField(j, "AMOUNT", amount, size);
     AddField(j, "CURRENCY", r->currency, sizeof r->currency);
     AddField(j, "CARD_TYPE", r->cardType, sizeof r->cardType);
     AddField(j, "TID", r->terminalID, sizeof r->terminalID);

@@ -59,18 +59,25 @@ void TakeValue(const UserAuthInt* record, const ExportKey& k, const char** value
                std::size_t* size)
 {
     const char* field = reinterpret_cast<const char*>(record) + k.offset;
-    std::size_t width = k.width;
-    if (k.taking == Taking::TextWithoutLeadingZeros) {
-        while (width > 0 && *field == '0') {
-            ++field;
-            --width;
-        }
+    if (k.taking == Taking::TextWithoutLeadingZeros)
+        *value = AmountWithoutLeadingZeros(field, k.width, size);
+    else {
+        *value = field;
+        *size = k.taking == Taking::AllBytes ? k.width : FieldTextLength(field, k.width);
     }
-    *value = field;
-    *size = k.taking == Taking::AllBytes ? width : FieldTextLength(field, width);
 }
 
 }  // namespace
+
+const char* AmountWithoutLeadingZeros(const char* field, std::size_t width, std::size_t* size)
+{
+    while (width > 0 && *field == '0') {
+        ++field;
+        --width;
+    }
+    *size = FieldTextLength(field, width);
+    return field;
+}
 
 void AddResult(const char* key, const char* value, std::size_t size)
 {

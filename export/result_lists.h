@@ -44,6 +44,10 @@ void AddResult(const char* key, const char* value, std::size_t size);
 // Adds "key=value" unless the key has an entry already or the value is empty.
 void AddKeyedResult(const char* key, const char* value, std::size_t size);
 
+// The AMOUNT value: the field's text after its leading '0' characters,
+// never past the field. Returns its start; *size is its length.
+const char* AmountWithoutLeadingZeros(const char* field, std::size_t width, std::size_t* size);
+
 // The file form of a list: each entry up to its first NUL, a line break
 // between entries and none at the end, every LF as CR LF. out must hold
 // kResultListFileSize bytes; returns the number of bytes formed.

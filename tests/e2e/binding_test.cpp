@@ -104,14 +104,5 @@ INSTANTIATE_TEST_SUITE_P(Faults, LibraryFault,
 // its own.
 TEST_F(EndToEnd, AbortAndUncaughtThrowInTheLibraryAreAbsorbed)
 {
-    Answer(offsetof(UserAuthInt, responseCode), "05");
-    for (const char* fault : {"abort", "throw-uncaught"}) {
-        SetEnv("BRENNICK_FIXTURE_FAULT", fault);
-        fs::remove_all(exchange);
-        fs::create_directories(exchange);
-        RunResult r = Run("/o1 /a221");
-        EXPECT_EQ(r.exitCode, 4u) << fault;
-        EXPECT_TRUE(r.boxes.empty()) << fault;
-        EXPECT_EQ(Read(exchange / "output_ex.dat"), "RC=05\r\nAMOUNT=221\r\nENC_DATA=") << fault;
-    }
+    ExpectAbsorbedAfterAnswer({"abort", "throw-uncaught"});
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "paylib/record.h"
 #include "support/harness.h"
 
 namespace fs = std::filesystem;
@@ -78,6 +79,23 @@ protected:
         static const char* hex = "0123456789abcdef";
         for (unsigned char c : bytes) out << hex[c >> 4] << hex[c & 15];
         out << '\n';
+    }
+
+    // Runs a purchase with a library that answers 05 and then fails as asked:
+    // the failure is absorbed, the answer reaches the files, the exit code is 4.
+    void ExpectAbsorbedAfterAnswer(std::initializer_list<const char*> faults)
+    {
+        Answer(offsetof(UserAuthInt, responseCode), "05");
+        for (const char* fault : faults) {
+            SetEnv("BRENNICK_FIXTURE_FAULT", fault);
+            fs::remove_all(exchange);
+            fs::create_directories(exchange);
+            RunResult r = Run("/o1 /a221");
+            EXPECT_EQ(r.exitCode, 4u) << fault;
+            EXPECT_TRUE(r.boxes.empty()) << fault;
+            EXPECT_EQ(Read(exchange / "output_ex.dat"), "RC=05\r\nAMOUNT=221\r\nENC_DATA=") << fault;
+            EXPECT_TRUE(fs::exists(exchange / "output_ex.txt")) << fault;
+        }
     }
 
     bool LibraryCalled() const { return fs::exists(libraryLog / "call.txt"); }

@@ -47,21 +47,9 @@ TEST_F(EndToEnd, LibraryWithAnUnresolvedSymbolDoesNotLoad)
 
 TEST_F(EndToEnd, DivisionByZeroStackOverflowNonClassThrowAndBreakpointAreAbsorbed)
 {
-    Answer(offsetof(UserAuthInt, responseCode), "05");
-    for (const char* fault : {"divide", "overflow", "throw-int", "trap"}) {
-        SetEnv("BRENNICK_FIXTURE_FAULT", fault);
-        fs::remove_all(exchange);
-        fs::create_directories(exchange);
-        RunResult r = Run("/o1 /a221");
-        EXPECT_EQ(r.exitCode, 4u) << fault;
-        EXPECT_TRUE(r.boxes.empty()) << fault;
-        EXPECT_EQ(Read(exchange / "output_ex.dat"), "RC=05\r\nAMOUNT=221\r\nENC_DATA=") << fault;
-        EXPECT_TRUE(fs::exists(exchange / "output_ex.txt")) << fault;
-    }
+    ExpectAbsorbedAfterAnswer({"divide", "overflow", "throw-int", "trap"});
 }
 
-// The real /etc stays untouched: the run sees it through an overlay in a
-// mount namespace of its own, whose changes land in the test's folder.
 TEST_F(EndToEnd, WithoutRegistryVariableSettingsComeFromEtc)
 {
     const std::string program = ProgramDirectory() + "/brennick";
