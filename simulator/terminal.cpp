@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "simulator/card.h"
+#include "simulator/slip.h"
 
 namespace {
 
@@ -180,7 +181,7 @@ int CardOperation(UserAuthInt* r, TerminalState* state, const Clock& now, int op
     entry.rrn = MakeRrn(now, state->sequence);
     entry.operation = operation;
     entry.amount = amount;
-    entry.currency = r->currency[0] ? Text(r->currency) : "643";
+    entry.currency = r->currency[0] ? Text(r->currency) : kDefaultCurrency;
     entry.authCode = MakeAuthCode(state->sequence);
     state->journal.push_back(entry);
     Put(r->rrn, entry.rrn);
@@ -228,6 +229,13 @@ int EndOfDay(UserAuthInt* r, TerminalState* state)
     Put(r->data_to_print, totals);
     state->journal.clear();
     return Finish(r, {"00", "END OF DAY OK"});
+}
+
+// Card operations hand the register a slip to print, whatever their answer.
+int WithSlip(UserAuthInt* r, const char* operation, const Clock& now, int result)
+{
+    Put(r->data_to_print, MakeSlip(*r, operation, now));
+    return result;
 }
 
 }  // namespace
@@ -281,9 +289,9 @@ int AnswerOperation(UserAuthInt* r, TerminalState* state, const Clock& now)
     case kOpGet:
         Put(r->payment_data, "PS0000000001");
         return Finish(r, {"00", "SERIAL PS0000000001"});
-    case kOpPurchase: return CardOperation(r, state, now, kOpPurchase);
-    case kOpRefund: return CardOperation(r, state, now, kOpRefund);
-    case kOpCancel: return Cancel(r, state, now);
+    case kOpPurchase: return WithSlip(r, "SALE", now, CardOperation(r, state, now, kOpPurchase));
+    case kOpRefund: return WithSlip(r, "REFUND", now, CardOperation(r, state, now, kOpRefund));
+    case kOpCancel: return WithSlip(r, "CANCEL", now, Cancel(r, state, now));
     case kOpEndOfDay: return EndOfDay(r, state);
     case kOpAdminMenu: return Finish(r, {"00", "ADMIN MENU CLOSED"});
     default: return Finish(r, kNotSupported);

@@ -26,6 +26,9 @@ enum : std::uint32_t {
     kOpAdminMenu = 99,
 };
 
+// The terminal's currency when the register names none.
+constexpr const char* kDefaultCurrency = "643";
+
 // Answers the operation in the record, updating the state. Returns 0 when
 // approved, otherwise the numeric response code.
 int AnswerOperation(UserAuthInt* record, TerminalState* state, const Clock& now);

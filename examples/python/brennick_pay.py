@@ -48,6 +48,7 @@ class Result:
     auth_code: Optional[str] = None
     text: Optional[str] = None
     library_fault: bool = False   # exit code 4: the answer stands, the library then failed
+    slip: bytes = b""             # the terminal's slip to print, LF between lines
     values: Dict[str, bytes] = field(default_factory=dict)   # every KEY=VALUE, as bytes
 
 
@@ -105,6 +106,22 @@ def read_results(path: str) -> Dict[str, bytes]:
     return values
 
 
+def read_slip(path: str) -> bytes:
+    """The slip in the record dump: the data_to_print line and the lines
+    that the slip's own line feeds start, up to the next field's line."""
+    try:
+        with open(path, "rb") as f:
+            dump = f.read()
+    except OSError:
+        return b""
+    start = dump.find(b"\ndata_to_print =")
+    if start < 0:
+        return b""
+    start += len(b"\ndata_to_print =")
+    end = dump.find(b"\nhome_operator =", start)
+    return dump[start:end if end >= 0 else len(dump)]
+
+
 def _switch(name: str, value: Optional[Union[Text, int]]) -> Sequence[bytes]:
     if value is None:
         return []
@@ -127,13 +144,15 @@ def pay(operation: Union[str, int], amount: Optional[int] = None, currency: Opti
         "Brennick.exe" if os.name == "nt" else "brennick")
     work_dir = work_dir or os.getcwd()
     exchange = exchange or exchange_folder(work_dir)
-    name = "output_ex.dat" + ("-" + instance if instance else "")
-    path = os.path.join(exchange, name)
+    suffix = "-" + instance if instance else ""
+    path = os.path.join(exchange, "output_ex.dat" + suffix)
+    dump = os.path.join(exchange, "output_ex.txt" + suffix)
     # An earlier answer must never pass for this one's.
-    try:
-        os.remove(path)
-    except FileNotFoundError:
-        pass
+    for old in (path, dump):
+        try:
+            os.remove(old)
+        except FileNotFoundError:
+            pass
 
     args = [os.fsencode(program)]
     args += _switch("/o", int(code)) + _switch("/a", amount) + _switch("/c", currency)
@@ -157,7 +176,7 @@ def pay(operation: Union[str, int], amount: Optional[int] = None, currency: Opti
     return Result(exit_code=exit_code, started=True, outcome_unknown=False,
                   approved=values["RC"] == b"00", rc=text("RC"), rrn=text("RRN"),
                   auth_code=text("AUTH_CODE"), text=text("TEXT_MSG"),
-                  library_fault=exit_code == 4, values=values)
+                  library_fault=exit_code == 4, slip=read_slip(dump), values=values)
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
@@ -182,6 +201,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 3
     print("%s RC=%s %s RRN=%s AUTH=%s" % ("APPROVED" if r.approved else "DECLINED", r.rc,
                                         r.text or "", r.rrn or "", r.auth_code or ""))
+    if r.slip:
+        print(r.slip.decode("latin-1"))
     return 0 if r.approved else 1
 
 

@@ -79,6 +79,11 @@ TEST_F(Simulator, PurchaseIsApprovedWithMaskedCardAndTerminalFields)
     EXPECT_EQ(DumpLine("time"), "143005");
     EXPECT_EQ(DumpLine("AID"), "A0000000031010");
     EXPECT_EQ(DumpLine("system_res"), "0");
+    // The slip's lines run on in the dump up to the next field's line.
+    EXPECT_NE(Read(exchange / "output_ex.txt")
+                  .find("\ndata_to_print =SALE 2.21 643\n*1111 00 APPROVED\nAC " + v["AUTH_CODE"] +
+                        "\nhome_operator =\n"),
+              std::string::npos);
 }
 
 TEST_F(Simulator, CardFormsAndBrands)

@@ -43,6 +43,8 @@ class BrennickPay(unittest.TestCase):
         self.assertEqual((r.exit_code, r.started, r.outcome_unknown, r.approved, r.rc),
                          (0, True, False, True, "00"))
         self.assertTrue(r.rrn and r.auth_code)
+        self.assertEqual(r.slip.split(b"\n")[:3],
+                         [b"SALE 2.21 643", b"*1111 00 APPROVED", b"AC " + r.auth_code.encode()])
         r = brennick_pay.pay("purchase", 10051, 643, work_dir=self.tmp.name)
         self.assertEqual((r.approved, r.rc, r.text, r.outcome_unknown), (False, "51", "INSUFFICIENT FUNDS", False))
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "simulator/card.h"
@@ -86,4 +87,40 @@ TEST(SimulatorClock, FixedClockMustHaveTheExactShape)
     for (const char* bad : {"", "2026-12-08", "2026-13-08T14:30:05", "2026-12-08T24:00:00",
                             "2026-12-08T14:30:05Z", "2026-12-08 14:30:05", "2026-1a-08T14:30:05"})
         EXPECT_FALSE(ParseFixedClock(bad, &c)) << bad;
+}
+
+namespace {
+
+std::string Slip(std::uint32_t operation, const char* amount, const char* rrn = "")
+{
+    static TerminalState state;
+    UserAuthInt r = {};
+    SetU32(r.operType, operation);
+    std::memcpy(r.amount, amount, strnlen(amount, sizeof r.amount));
+    std::memcpy(r.rrn, rrn, strnlen(rrn, sizeof r.rrn));
+    std::memcpy(r.pan, "D4111111111111111", 17);
+    AnswerOperation(&r, &state, {2026, 12, 8, 14, 30, 5});
+    std::string slip(r.data_to_print, FieldTextLength(r.data_to_print, sizeof r.data_to_print));
+    // Whole lines only, never more than the field, and no card number in clear.
+    EXPECT_LE(slip.size(), sizeof r.data_to_print);
+    EXPECT_EQ(slip.find("4111111111111111"), std::string::npos) << slip;
+    EXPECT_NE(slip.back(), '\n') << slip;
+    return slip;
+}
+
+}  // namespace
+
+TEST(SimulatorSlip, CardOperationsCarryTheirSlipInOrderOfImportance)
+{
+    std::string sale = Slip(kOpPurchase, "221");
+    ASSERT_EQ(sale.substr(0, 32), "SALE 2.21 643\n*1111 00 APPROVED\n") << sale;
+    EXPECT_EQ(sale.substr(32, 3), "AC ") << sale;
+    EXPECT_EQ(sale.size(), 41u) << sale;   // the RRN line would not fit
+
+    EXPECT_EQ(Slip(kOpPurchase, "10051"), "SALE 100.51 643\n*1111 51 INSUFFICIENT FUNDS");
+    EXPECT_EQ(Slip(kOpPurchase, "000000000005").substr(0, 14), "SALE 0.05 643\n");
+    EXPECT_EQ(Slip(kOpRefund, "abc"), "REFUND\n13 INVALID AMOUNT\n08.12.26 14:30\nPAYSIM");
+    EXPECT_EQ(Slip(kOpCancel, "", "000000000000"), "CANCEL\n25 ORIGINAL NOT FOUND\n08.12.26 14:30\nPAYSIM");   // 50 bytes
+    EXPECT_EQ(Slip(kOpEndOfDay, "").rfind("SALES ", 0), 0u);
+    EXPECT_EQ(Slip(kOpGet, ""), "");
 }
