@@ -1,7 +1,9 @@
 """examples/python/brennick_pay.py against the built program and the
 terminal simulator. BRENNICK_BIN names the folder of brennick and
-libpaysim.so."""
+libpaysim.so; from the Windows build, BRENNICK_WIN_BIN names the folder of
+Brennick.exe and paysim.dll and BRENNICK_WINE_RUN the build's Wine runner."""
 import os
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -9,9 +11,16 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "examples", "python"))
 import brennick_pay  # noqa: E402
 
-BIN = os.environ["BRENNICK_BIN"]
+BIN = os.environ.get("BRENNICK_BIN")
+WIN_BIN = os.environ.get("BRENNICK_WIN_BIN")
+WINE_RUN = os.environ.get("BRENNICK_WINE_RUN")
 
 
+def winpath(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+@unittest.skipUnless(BIN, "runs from the POSIX build's tests")
 class BrennickPay(unittest.TestCase):
     def setUp(self):
         self.saved = dict(os.environ)
@@ -73,6 +82,51 @@ class BrennickPay(unittest.TestCase):
     def test_command_line(self):
         self.assertEqual(brennick_pay.main(["purchase", "221", "--currency", "643"]), 0)
         self.assertEqual(brennick_pay.main(["purchase", "10005"]), 1)
+
+
+@unittest.skipUnless(WINE_RUN and WIN_BIN, "runs from the Windows build's tests")
+class BrennickPayUnderWine(unittest.TestCase):
+    KEY = r"HKLM\software\Merot\Dovrex Auth Library"
+
+    def setUp(self):
+        self.saved = dict(os.environ)
+        self.addCleanup(lambda: (os.environ.clear(), os.environ.update(self.saved)))
+        self.tmp = tempfile.TemporaryDirectory(prefix="brennick-pay-wine-")
+        self.addCleanup(self.tmp.cleanup)
+        root = self.tmp.name
+        self.exchange = os.path.join(root, "exchange")
+        for folder in (self.exchange, os.path.join(root, "state")):
+            os.makedirs(folder)
+        self.addCleanup(self.wine, "reg", "delete", self.KEY, "/f")
+        for name, value in (("LocationPath", os.path.join(WIN_BIN, "paysim.dll")),
+                            ("ExchangePath", self.exchange)):
+            self.wine("reg", "add", self.KEY, "/v", name, "/t", "REG_SZ", "/d", winpath(value), "/f")
+        # The module starts one program: a script that hands the switches to Wine.
+        self.program = os.path.join(root, "brennick-under-wine")
+        with open(self.program, "w") as f:
+            f.write('#!/bin/sh\nexec "%s" "%s" "$@"\n' % (WINE_RUN, os.path.join(WIN_BIN, "Brennick.exe")))
+        os.chmod(self.program, 0o755)
+        for name in ("PAYSIM_FAULT", "PAYSIM_NOW", "PAYSIM_DELAY_MS"):
+            os.environ.pop(name, None)
+        os.environ["PAYSIM_STATE_DIR"] = winpath(os.path.join(root, "state"))
+
+    @staticmethod
+    def wine(*args):
+        subprocess.run([WINE_RUN] + list(args), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def pay(self, amount):
+        return brennick_pay.pay("purchase", amount, 643, program=self.program, exchange=self.exchange,
+                                work_dir=self.tmp.name)
+
+    def test_approval_decline_and_a_fault_after_the_answer(self):
+        r = self.pay(221)
+        self.assertEqual((r.exit_code, r.approved, r.rc), (0, True, "00"))
+        self.assertEqual(r.slip.split(b"\n")[0], b"SALE 2.21 643")
+        r = self.pay(10051)
+        self.assertEqual((r.exit_code, r.approved, r.rc, r.outcome_unknown), (0, False, "51", False))
+        os.environ["PAYSIM_FAULT"] = "crash-after"
+        r = self.pay(221)
+        self.assertEqual((r.exit_code, r.approved, r.library_fault), (4, True, True))
 
 
 if __name__ == "__main__":
