@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Ends the wine server and every Wine program of the build tree's own prefix,
-# and removes the server's socket folder from the temporary folder. Run at
-# the end of the test command and of the Windows demo, also when they fail.
-cd "$(dirname "$0")/.."
-prefix=$PWD/build/win32/wineprefix
+# Ends the wine server and every Wine program of a prefix (the build tree's
+# own unless one is named), and removes the server's socket folder from the
+# temporary folder. Run at the end of the test command, of the Windows demo
+# and of the release's install test, also when they fail.
+cd "$(dirname "$0")/.." || exit 1
+prefix=${1:-$PWD/build/win32/wineprefix}
 [ -d "$prefix" ] || exit 0
 if command -v wineserver >/dev/null; then
   WINEPREFIX=$prefix timeout 60 wineserver -k >/dev/null 2>&1
