@@ -26,9 +26,10 @@ cd "$tmp"
 # pay.bat AMOUNT INVOICE, and what it must print and return.
 expect() {
   set +e
-  out=$("$wine_run" cmd /c pay.bat "$1" "$2" </dev/null | tr -d '\r')
+  "$wine_run" cmd /c pay.bat "$1" "$2" </dev/null >"$tmp/out"
   code=$?
   set -e
+  out=$(tr -d '\r' <"$tmp/out")
   if [ "$out" != "$3" ] || [ "$code" -ne "$4" ]; then
     echo "pay.bat $1 $2: printed '$out' and returned $code; expected '$3' and $4" >&2
     exit 1
