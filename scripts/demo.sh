@@ -2,7 +2,8 @@
 # The main job out of the box: a purchase of 2.21 RUB against the terminal
 # simulator, then the three result files.
 #   scripts/demo.sh            the POSIX build
-#   scripts/demo.sh --windows  Brennick.exe under Wine
+#   scripts/demo.sh --windows  Brennick.exe under Wine (in a virtual machine
+#                              where this kernel cannot run 32-bit programs)
 # Any further arguments replace the switches "/o1 /a221 /c643".
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +17,16 @@ fi
 switches=("$@")
 [ ${#switches[@]} -gt 0 ] || switches=(/o1 /a221 /c643)
 
-bash scripts/setup.sh
+# Inside the virtual machine of scripts/wine-vm.sh the build comes along.
+built=${BRENNICK_DEMO_BUILT:-no}
+[ "$built" = yes ] || bash scripts/setup.sh
+
+if [ $windows = yes ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "demo: this kernel cannot run 32-bit programs: Brennick.exe runs under Wine in a virtual machine" >&2
+  cmake --preset win32 >/dev/null
+  cmake --build --preset win32 --target brennick paysim >/dev/null
+  exec bash scripts/wine-vm.sh env BRENNICK_DEMO_BUILT=yes bash scripts/demo.sh --windows "${switches[@]}"
+fi
 
 show() {
   for f in "$1"/output.dat "$1"/output_ex.dat "$1"/output_ex.txt; do
@@ -41,13 +51,11 @@ if [ $windows = no ]; then
   code=$?
   set -e
 else
-  if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    echo "demo: this machine cannot run 32-bit programs (the kernel's ia32 emulation is off), so Wine cannot run Brennick.exe" >&2
-    exit 1
-  fi
   trap 'bash "$root/scripts/stop-wine.sh"' EXIT
-  cmake --preset win32 >/dev/null
-  cmake --build --preset win32 --target brennick paysim >/dev/null
+  if [ "$built" != yes ]; then
+    cmake --preset win32 >/dev/null
+    cmake --build --preset win32 --target brennick paysim >/dev/null
+  fi
   demo=$root/build/win32/demo
   mkdir -p "$demo/exchange" "$demo/state" "$demo/journal"
   wine=$root/build/win32/wine-run.sh

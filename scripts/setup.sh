@@ -14,6 +14,19 @@ done
 have_pkg wine || need+=(wine)
 have_pkg wine32:i386 || need+=(wine32:i386)
 
+# Where the kernel cannot run 32-bit programs, so neither Wine's loader, the
+# Windows tests run in a virtual machine (scripts/wine-vm.sh) that needs these.
+vm_packages() {
+  if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    for p in qemu-system-x86 debootstrap; do
+      have_pkg "$p" || need+=("$p")
+    done
+  fi
+}
+if have_pkg wine32:i386; then
+  vm_packages
+fi
+
 if [ ${#need[@]} -eq 0 ]; then
   exit 0
 fi
@@ -29,3 +42,10 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+
+# Only with Wine installed can its loader be asked whether it runs here.
+need=()
+vm_packages
+if [ ${#need[@]} -gt 0 ]; then
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
