@@ -69,8 +69,7 @@ void BeginLine(JsonLine* j, const char* event)
 void WriteLine(JsonLine* j)
 {
     std::size_t size = JsonEnd(j);
-    unsigned long ignored;
-    if (size > 0) platform::WriteWholly(g_journal, g_line, size, &ignored);
+    if (size > 0) platform::AppendLine(g_journal, g_line, size);
 }
 
 void AddField(JsonLine* j, const char* key, const char* field, std::size_t width)

@@ -64,6 +64,9 @@ LocalTime LocalNow();
 unsigned long ProcessId();
 unsigned long long MonotonicMilliseconds();
 bool OpenForAppend(const char* path, FileHandle* file);
+// Appends one line in one piece, also while other processes append to the
+// same file.
+bool AppendLine(FileHandle file, const char* bytes, std::size_t size);
 
 // Result files, held open by handle across the library call. OpenResultFile
 // creates a missing file and leaves an existing one's bytes alone; it never
