@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "paylib/record.h"
@@ -32,7 +34,7 @@ protected:
         std::string name = std::string("brennick-e2e-") + info->test_suite_name() + "-" + info->name();
         std::replace(name.begin(), name.end(), '/', '_');
         base = fs::temp_directory_path() / name;
-        fs::remove_all(base);
+        RemoveTree(base);
         work = base / "work";
         exchange = base / "exchange";
         libraryLog = base / "library";
@@ -52,8 +54,22 @@ protected:
             if (value.has_value()) SetEnv(name, *value);
             else UnsetEnv(name);
         }
-        std::error_code ec;
-        fs::remove_all(base, ec);
+        RemoveTree(base);
+    }
+
+    // Windows refuses to delete a read-only file, which a test may have left,
+    // and for a moment a folder that an ended program's console still holds.
+    static void RemoveTree(const fs::path& root)
+    {
+        for (int attempt = 0; attempt < 30; ++attempt) {
+            std::error_code ec;
+            for (auto it = fs::recursive_directory_iterator(root, ec);
+                 !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+                fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
+            fs::remove_all(root, ec);
+            if (!fs::exists(root, ec)) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
     }
 
     // Sets a variable for the program's runs; the fixture puts it back.

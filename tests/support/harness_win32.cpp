@@ -188,10 +188,13 @@ RunResult RunProgram(const std::string& argumentText, const std::string& workDir
     CloseHandle(out);
     CloseHandle(in);
 
-    std::ifstream o(outPath, std::ios::binary);
-    std::stringstream s;
-    s << o.rdbuf();
-    r.standardOutput = s.str();
+    {
+        std::ifstream o(outPath, std::ios::binary);
+        std::stringstream s;
+        s << o.rdbuf();
+        r.standardOutput = s.str();
+    }
+    DeleteFileA(outPath.c_str());
     if (!trace.empty()) ParseBoxes(ReadFrom(trace, traceStart), &r.boxes);
     return r;
 }
@@ -204,6 +207,8 @@ bool MakeReadOnly(const std::string& path)
                            nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return true;
     CloseHandle(h);
+    // It may still refuse deletion, so the clean-up needs it writable again.
+    MakeWritable(path);
     return false;
 }
 
