@@ -6,7 +6,8 @@
 #   wine-vm.sh [--file PATH]... COMMAND [ARG]...
 #
 # The machine is a Debian 12 root made once with debootstrap (Wine, CMake,
-# Python and a kernel, from Debian's packages) in build/wine-vm, booted by
+# Python and a kernel, from Debian's packages) in build/wine-vm (delete that
+# folder to make it anew), booted by
 # QEMU under software emulation with ia32 emulation on. The source tree
 # with the win32 build is copied in at the same path, because the build's
 # test files name absolute paths; each --file is copied to /io/files.
