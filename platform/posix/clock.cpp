@@ -74,13 +74,13 @@ bool AppendLine(FileHandle file, const char* bytes, std::size_t size)
     // microseconds); without it the line is still written.
     bool locked = false;
     for (int wait = 0; wait < 400 && !locked; ++wait) {
-        locked = ::flock(file, LOCK_EX | LOCK_NB) == 0;
+        locked = ::flock(static_cast<int>(file), LOCK_EX | LOCK_NB) == 0;
         if (!locked && errno != EWOULDBLOCK) break;
         if (!locked) ::usleep(5000);
     }
     unsigned long ignored;
     bool ok = WriteWholly(file, bytes, size, &ignored);
-    if (locked) ::flock(file, LOCK_UN);
+    if (locked) ::flock(static_cast<int>(file), LOCK_UN);
     return ok;
 }
 
