@@ -1,15 +1,10 @@
 #include "simulator/slip.h"
 
 #include <cstdio>
-#include <cstring>
+
+#include "simulator/field_text.h"
 
 namespace {
-
-template <std::size_t N>
-std::string Text(const char (&field)[N])
-{
-    return std::string(field, FieldTextLength(field, N));
-}
 
 bool AllDigits(const std::string& s)
 {

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "simulator/card.h"
+#include "simulator/field_text.h"
 #include "simulator/slip.h"
 
 namespace {
@@ -36,19 +37,6 @@ const char* DeclineText(int code)
     case 91: return "ISSUER UNAVAILABLE";
     default: return "DECLINED";
     }
-}
-
-template <std::size_t N>
-std::string Text(const char (&field)[N])
-{
-    return std::string(field, FieldTextLength(field, N));
-}
-
-template <std::size_t N>
-void Put(char (&field)[N], const std::string& value)
-{
-    std::memset(field, 0, N);
-    std::memcpy(field, value.data(), value.size() < N ? value.size() : N);
 }
 
 // Minor units; false for an empty, non-numeric, zero or absurd amount.
