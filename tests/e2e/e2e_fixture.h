@@ -50,9 +50,10 @@ protected:
 
     void TearDown() override
     {
-        for (const auto& [name, value] : savedEnv) {
-            if (value.has_value()) SetEnv(name, *value);
-            else UnsetEnv(name);
+        // Latest first, so that a variable set twice gets its first value back.
+        for (auto it = savedEnv.rbegin(); it != savedEnv.rend(); ++it) {
+            if (it->second.has_value()) SetEnv(it->first, *it->second);
+            else UnsetEnv(it->first);
         }
         RemoveTree(base);
     }

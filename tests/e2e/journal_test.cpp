@@ -23,6 +23,14 @@ protected:
         SetSetting("JournalPath", journal.string() + '\0');
     }
 
+    static std::string TodaysFile()
+    {
+        std::time_t now = std::time(nullptr);
+        char name[32];
+        std::strftime(name, sizeof name, "brennick-%Y%m%d.jsonl", std::localtime(&now));
+        return name;
+    }
+
     std::string RawJournal() const
     {
         std::string all;
@@ -62,6 +70,8 @@ TEST_F(Journal, EveryKindOfRunLeavesItsLines)
         {"entry-point-missing", 0, "/o1", [this] { UseLibrary("no_ow"); },
          "Unable to load ProcessOw function! 7f (127)"},
         {"invalid-instance-id", 2, "/o1 /quarnid*", [] {}, "Invalid instance id!"},
+        {"entry-point-missing", 2, "/o1 /quarnid3", [this] { UseLibrary("no_id"); },
+         "Unable to load ProcessOwId function! 7f (127)"},
         {"files-not-created", 2, "/o1",
          [this] { SetSetting("ExchangePath", (base / "absent").string() + '\0'); }, ""},
         {"library-fault", 4, "/o1 /a5", [] { SetEnv("BRENNICK_FIXTURE_FAULT", "crash"); }, nullptr},
@@ -109,32 +119,49 @@ TEST_F(Journal, EveryKindOfRunLeavesItsLines)
 TEST_F(Journal, CompletedRunTellsTheCallAndTheAnswerWithoutCardData)
 {
     SetEnv("BRENNICK_FIXTURE_RETURN", "7");
+    // The call line stands in the journal while the library works.
+    SetTestEnv("BRENNICK_FIXTURE_PEEK", (journal / TodaysFile()).string());
     Answer(offsetof(UserAuthInt, responseCode), "00");
     Answer(offsetof(UserAuthInt, pan), "4000123456789010");
-    Answer(offsetof(UserAuthInt, text_msg), "APPROVED\n\xe9");
-    RunResult r = Run("/o1 /a000221 /c643 /t;4000123456789010=2812? /eSECRETDATA /bX/tCARD /quarnid5");
+    Answer(offsetof(UserAuthInt, text_msg), "APPROVED\\\n\xe9");
+    RunResult r = Run("/o1 /a000221 /c643 /t;4000123456789010=2812? /eSECRETDATA /bX\\/tCARD /quarnid5");
     UnsetEnv("BRENNICK_FIXTURE_RETURN");
     EXPECT_EQ(r.exitCode, 0u);
+    json during = json::parse(Read(libraryLog / "peek.bin"), nullptr, false);
+    EXPECT_EQ(during.is_discarded() ? json() : during["event"], "call");
 
     std::vector<json> lines = Lines();
     ASSERT_EQ(lines.size(), 2u);
     const json& call = lines[0];
     EXPECT_EQ(call["instance"], "5");
     EXPECT_EQ(call["version"], "1.0.0");
-    EXPECT_EQ(call["args"], "/o1 /a000221 /c643 /t*********************** /e********** /bX/t**** /quarnid5");
+    EXPECT_EQ(call["args"], "/o1 /a000221 /c643 /t*********************** /e********** /bX\\/t**** /quarnid5");
     EXPECT_EQ(call["library"], FixtureLibrary("full"));
     EXPECT_EQ(call["files"][1], (exchange / "output_ex.dat-5").string());
     const json& end = lines[1];
     EXPECT_EQ(end["outcome"], "completed");
     EXPECT_EQ(end["returned"], 7);
     EXPECT_FALSE(end.contains("fault"));
-    EXPECT_EQ(end["result"], (json{{"RC", "00"}, {"TEXT_MSG", "APPROVED\n\u00e9"}, {"AMOUNT", "221"},
+    EXPECT_EQ(end["result"], (json{{"RC", "00"}, {"TEXT_MSG", "APPROVED\\\n\u00e9"}, {"AMOUNT", "221"},
                                    {"CURRENCY", "643"}, {"PAN", "400012******9010"}}));
     EXPECT_EQ(end["written"].size(), 3u);
     EXPECT_EQ(end["written"][(exchange / "output.dat").string()], "ok");
     std::string raw = RawJournal();
     for (const char* secret : {"4000123456789010", "123456789", "SECRETDATA", "CARD", "2812"})
         EXPECT_EQ(raw.find(secret), std::string::npos) << secret;
+}
+
+TEST_F(Journal, ArgumentTextIsFlaggedOnlyWhenCut)
+{
+    for (std::size_t size : {2048u, 2049u}) {
+        fs::remove_all(journal);
+        fs::create_directories(journal);
+        std::string text = "/o1 /a5 /b" + std::string(size - 10, 'x');
+        ASSERT_EQ(Run(text).exitCode, 0u);
+        const json call = Lines().at(0);
+        EXPECT_EQ(call["args"], text.substr(0, 2048)) << size;
+        EXPECT_EQ(call.contains("args_truncated"), size > 2048) << size;
+    }
 }
 
 TEST_F(Journal, RunsAtTheSameTimeLeaveWholeLines)
@@ -161,9 +188,7 @@ TEST_F(Journal, JournalThatCannotBeWrittenChangesNothing)
     EXPECT_FALSE(fs::exists(base / "absent"));
 
     // Today's file, read-only.
-    std::time_t now = std::time(nullptr);
-    char name[32];
-    std::strftime(name, sizeof name, "brennick-%Y%m%d.jsonl", std::localtime(&now));
+    const std::string name = TodaysFile();
     SetSetting("JournalPath", journal.string() + '\0');
     Write(journal / name, "");
     if (!MakeReadOnly((journal / name).string())) GTEST_SKIP() << "no read-only files here";

@@ -34,12 +34,14 @@ TEST_F(EndToEnd, ReadOnlyResultFileStopsTheRunAndLeavesTheOthers)
 
 TEST_F(EndToEnd, EarlierResultIsGoneBeforeTheLibraryRuns)
 {
-    Write(exchange / "output_ex.dat", "RC=00\r\nAUTH_CODE=123456");
-    SetTestEnv("BRENNICK_FIXTURE_PEEK", (exchange / "output_ex.dat").string());
     Answer(offsetof(UserAuthInt, responseCode), "05");
-    RunResult r = Run("/o1 /a221");
-    EXPECT_EQ(r.exitCode, 0u);
-    EXPECT_EQ(Read(libraryLog / "peek.bin"), "");
+    for (const std::string& name : kResultFiles) {
+        for (const std::string& other : kResultFiles) Write(exchange / other, "RC=00\r\nAUTH_CODE=123456");
+        SetTestEnv("BRENNICK_FIXTURE_PEEK", (exchange / name).string());
+        RunResult r = Run("/o1 /a221");
+        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_EQ(Read(libraryLog / "peek.bin"), "") << name;
+    }
     EXPECT_EQ(Read(exchange / "output_ex.dat"), "RC=05\r\nAMOUNT=221\r\nENC_DATA=");
 }
 

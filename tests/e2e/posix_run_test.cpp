@@ -128,20 +128,25 @@ TEST_F(EndToEnd, FullFileSystemDuringTheWriteEndsWithCodeThree)
         }
         ::close(fd);
     };
-    fs::create_directories(base / "journal");
-    SetSetting("JournalPath", (base / "journal").string() + '\0');
-    RunResult r = RunProgramWithArguments({"/o1 /a221"}, work.string(), fillExchange);
-    if (r.exitCode == 77) GTEST_SKIP() << "no private mount namespace here (it needs root)";
-    EXPECT_TRUE(LibraryCalled());
-    EXPECT_EQ(r.exitCode, 3u);
-    ASSERT_EQ(r.boxes.size(), 1u);
-    EXPECT_EQ(r.boxes[0].text,   // ENOSPC
-              "Unable to write file " + (exchange / "output.dat").string() + "! 1c (28)");
-    std::string journal = Read(fs::directory_iterator(base / "journal")->path());
-    for (const std::string& part : std::vector<std::string>{"\"outcome\":\"files-incomplete\",\"exit\":3,",
-                             "\"error\":{\"code\":28,\"detail\":\"No space left on device\"}",
-                             "\"" + (exchange / "output.dat").string() + "\":28"})
-        EXPECT_NE(journal.find(part), std::string::npos) << part << "\n" << journal;
+    // A library fault does not hide the failed write: the files count first.
+    for (const char* fault : {"", "crash"}) {
+        if (*fault != '\0') SetTestEnv("BRENNICK_FIXTURE_FAULT", fault);
+        fs::remove_all(base / "journal");
+        fs::create_directories(base / "journal");
+        SetSetting("JournalPath", (base / "journal").string() + '\0');
+        RunResult r = RunProgramWithArguments({"/o1 /a221"}, work.string(), fillExchange);
+        if (r.exitCode == 77) GTEST_SKIP() << "no private mount namespace here (it needs root)";
+        EXPECT_TRUE(LibraryCalled());
+        EXPECT_EQ(r.exitCode, 3u) << fault;
+        ASSERT_EQ(r.boxes.size(), 1u);
+        EXPECT_EQ(r.boxes[0].text,   // ENOSPC
+                  "Unable to write file " + (exchange / "output.dat").string() + "! 1c (28)");
+        std::string journal = Read(fs::directory_iterator(base / "journal")->path());
+        for (const std::string& part : std::vector<std::string>{"\"outcome\":\"files-incomplete\",\"exit\":3,",
+                                 "\"error\":{\"code\":28,\"detail\":\"No space left on device\"}",
+                                 "\"" + (exchange / "output.dat").string() + "\":28"})
+            EXPECT_NE(journal.find(part), std::string::npos) << part << "\n" << journal;
+    }
 }
 
 #ifndef BRENNICK_SANITIZED
@@ -164,10 +169,59 @@ TEST_F(EndToEnd, FaultOnAnotherThreadEndsTheProcess)
 {
     // Absorbing it would jump to the calling thread's state from another
     // thread: two threads on one stack.
-    SetEnv("BRENNICK_FIXTURE_FAULT", "thread-crash");
-    RunResult r = Run("/o1 /a221");
-    EXPECT_EQ(r.exitCode, 1000u + SIGSEGV);
-    EXPECT_EQ(Read(exchange / "output.dat"), "");   // created before the call, never written
+    // Each ends by its own signal, as it would without the guard.
+    for (auto [fault, signal] : {std::pair{"thread-crash", SIGSEGV}, {"thread-abort", SIGABRT}}) {
+        SetTestEnv("BRENNICK_FIXTURE_FAULT", fault);
+        RunResult r = Run("/o1 /a221");
+        EXPECT_EQ(r.exitCode, 1000u + signal) << fault;
+        EXPECT_EQ(Read(exchange / "output.dat"), "");   // created before the call, never written
+    }
+}
+
+#ifndef BRENNICK_SANITIZED
+TEST_F(EndToEnd, ShortWritesCarryOnWhereTheyStopped)
+{
+    Answer(offsetof(UserAuthInt, responseCode), "00");
+    Answer(offsetof(UserAuthInt, text_msg), "APPROVED");
+    RunResult plain = Run("/o1 /a221 /c643");
+    ASSERT_EQ(plain.exitCode, 0u);
+    std::vector<std::string> expected;
+    for (const std::string& name : kResultFiles) expected.push_back(Read(exchange / name));
+
+    SetTestEnv("LD_PRELOAD", ProgramDirectory() + "/short_writes.so");
+    RunResult r = Run("/o1 /a221 /c643");
+    EXPECT_EQ(r.exitCode, 0u) << r.otherDiagnostics;
+    for (std::size_t i = 0; i < kResultFiles.size(); ++i)
+        EXPECT_EQ(Read(exchange / kResultFiles[i]), expected[i]) << kResultFiles[i];
+}
+#endif
+
+TEST_F(EndToEnd, ExactlyNamedValueWinsOverOneThatDiffersInCase)
+{
+    // The key lies on a tmpfs of the run's own, which lists a folder in the
+    // order of creation (or its reverse): one of the two orders puts the
+    // other name first, whatever the machine's file system would do.
+    fs::path key = fs::path(std::getenv("BRENNICK_REGISTRY")) / "software/Merot/Dovrex Auth Library";
+    const std::string library = FixtureLibrary("full") + '\0';
+    fs::create_directories(base / "other");
+    for (bool exactFirst : {true, false}) {
+        auto makeKey = [&] {
+            if (::unshare(CLONE_NEWNS) != 0 ||
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("tmpfs", key.c_str(), "tmpfs", 0, "size=64k") != 0)
+                ::_exit(77);
+            Write(key / "LocationPath", library);
+            for (int i = 0; i < 2; ++i) {
+                if ((i == 0) == exactFirst) Write(key / "ExchangePath", exchange.string() + '\0');
+                else Write(key / "EXCHANGEPATH", (base / "other").string() + '\0');
+            }
+        };
+        RunResult r = RunProgramWithArguments({"/o1 /a221"}, work.string(), makeKey);
+        if (r.exitCode == 77) GTEST_SKIP() << "no private mount namespace here (it needs root)";
+        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_EQ(Files(exchange), kResultFiles) << exactFirst;
+        EXPECT_TRUE(Files(base / "other").empty()) << exactFirst;
+    }
 }
 
 TEST_F(EndToEnd, LibraryThatScribblesOverTheStackCannotMakeTheGuardSpin)

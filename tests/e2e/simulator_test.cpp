@@ -232,6 +232,10 @@ TEST_F(Simulator, RefundsNeverExceedThePurchaseAndBlockItsCancel)
     EXPECT_EQ(Pay("/o2 /a150 /r" + purchase)["RC"], "00");
     EXPECT_EQ(Pay("/o7")["RC"], "00");
     EXPECT_EQ(DumpLine("data_to_print"), "SALES 1/500 REFUNDS 2/450 VOIDS 1");
+
+    std::string cancelled = Pay("/o1 /a400")["RRN"];
+    EXPECT_EQ(Pay("/o3 /r" + cancelled)["RC"], "00");
+    EXPECT_EQ(Pay("/o2 /a100 /r" + cancelled)["RC"], "25");   // nothing left to refund
 }
 
 TEST_F(Simulator, ParallelRunsLoseNothingAndNeverShareANumber)
