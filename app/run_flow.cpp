@@ -1,7 +1,9 @@
 #include "app/run_flow.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "app/switch_check.h"
 #include "app/switches.h"
 #include "export/journal.h"
 #include "export/record_dump.h"
@@ -46,15 +48,22 @@ void NoteFileError(const ResultFiles& files)
 
 int RunBrennick(const char* argumentText)
 {
-    ReadInstallationSettings();
+    int settings = ReadInstallationSettings();
     OpenJournal();
+    if (settings != 0) {
+        platform::ShowErrorBox(g_errorText);
+        g_end.box = g_errorText;
+        platform::DescribeError(g_settingFailure.code, g_errorDetail, sizeof g_errorDetail);
+        NoteError(g_settingFailure.code, g_errorDetail);
+        return End("setting-unreadable", kExitNotStarted);
+    }
 
     // The box has been shown; result files of an earlier run stay as they are.
     if (BindLibrary() != 0) {
         g_end.box = g_bindingFailure.box;
         NoteError(g_bindingFailure.code, g_bindingFailure.detail);
         return End(g_bindingFailure.loaded ? "entry-point-missing" : "library-not-loaded",
-                   kExitCompleted);
+                   kExitNotStarted);
     }
 
     UserAuthInt record;
@@ -70,6 +79,14 @@ int RunBrennick(const char* argumentText)
 
     // Everything that can stop the run does so before the library is called
     // and before any result file changes.
+    const char* inner = nullptr;
+    const char* outer = nullptr;
+    if (FindSwitchInsideValue(argumentText, &inner, &outer)) {
+        std::snprintf(g_errorText, kErrorTextSize, "Switch %s inside the value of %s!", inner, outer);
+        platform::ShowErrorBox(g_errorText);
+        g_end.box = g_errorText;
+        return End("ambiguous-command-line", kExitNotStarted);
+    }
     if (g_instanceIdUnusable) {
         g_end.box = "Invalid instance id!";
         platform::ShowErrorBox(g_end.box);
@@ -84,7 +101,12 @@ int RunBrennick(const char* argumentText)
         AppendInstanceSuffix();
     }
     static ResultFiles files;
-    if (CreateResultFiles(&files) != 0) {
+    int created = CreateResultFiles(&files);
+    if (created == kLaneBusy) {
+        g_end.box = g_errorText;
+        return End("lane-busy", kExitNotStarted);
+    }
+    if (created != kFilesCreated) {
         NoteFileError(files);
         return End("files-not-created", kExitNotStarted);
     }

@@ -1,11 +1,17 @@
 #include "export/result_files.h"
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "paylib/process_state.h"
 #include "paylib/settings.h"
 
 namespace {
+
+// Another lane holds output.dat for the microseconds of its write.
+constexpr int kSharedFileWait = 2000;
+// ENOENT and ERROR_FILE_NOT_FOUND alike.
+constexpr unsigned long kFileGone = 2;
 
 void Remember(ResultFiles* files, int which, unsigned long code)
 {
@@ -37,35 +43,62 @@ int CreateResultFiles(ResultFiles* files)
     // leaves the last run's results as they were.
     int failed = -1;
     unsigned long code = 0;
+    for (int i = 0; i < kResultFileCount; ++i)
+        if (!platform::MakeFullPath(files->path[i], files->fullPath[i], platform::kFullPathSize))
+            std::snprintf(files->fullPath[i], platform::kFullPathSize, "%s", files->path[i]);
     for (int i = 0; i < kResultFileCount && failed < 0; ++i)
         if (!platform::OpenResultFile(files->path[i], &files->handle[i], &code)) failed = i;
-    for (int i = 0; i < kResultFileCount && failed < 0; ++i)
+    // One run per lane: a second run would empty the first one's answer or
+    // mix its own into it. A file system without locks cannot tell; the run
+    // goes on there as it always has.
+    bool busy = failed < 0 &&
+                platform::TryLockFile(files->handle[kOutputExDatFile]) == platform::LockStatus::kBusy;
+    for (int i = 0; i < kResultFileCount && failed < 0 && !busy; ++i) {
+        bool shared = i == kOutputDatFile;
+        bool locked = shared && platform::LockFileWaiting(files->handle[i], kSharedFileWait);
         if (!platform::TruncateFile(files->handle[i], &code)) failed = i;
-    if (failed < 0) return 0;
+        if (locked) platform::UnlockFile(files->handle[i]);
+    }
+    if (failed < 0 && !busy) return kFilesCreated;
 
-    Remember(files, failed, code);
+    if (failed >= 0) Remember(files, failed, code);
     for (platform::FileHandle& h : files->handle) {
         unsigned long ignored;
         if (h != platform::kNoFile) platform::CloseFile(h, &ignored);
         h = platform::kNoFile;
     }
+    if (busy) {
+        std::snprintf(g_errorText, kErrorTextSize, "Another run is using %s!",
+                      files->path[kOutputExDatFile]);
+        platform::ShowErrorBox(g_errorText);
+        return kLaneBusy;
+    }
     ShowFileBox("Unable to create file %s! %lx (%lu)", files->path[failed], code);
-    return -1;
+    return kFilesNotCreated;
 }
 
 void WriteResultFile(ResultFiles* files, ResultFile which, const char* bytes, std::size_t size)
 {
     unsigned long code = 0;
-    if (files->handle[which] == platform::kNoFile) return;
-    if (!platform::WriteWholly(files->handle[which], bytes, size, &code))
-        Remember(files, which, code);
+    platform::FileHandle h = files->handle[which];
+    if (h == platform::kNoFile) return;
+    // output.dat is every lane's: written whole under a short lock, it holds
+    // one complete answer, that of the lane that wrote last.
+    bool locked = which == kOutputDatFile && platform::LockFileWaiting(h, kSharedFileWait);
+    if (!platform::ReplaceContent(h, bytes, size, &code)) Remember(files, which, code);
+    if (locked) platform::UnlockFile(h);
 }
 
 int CloseResultFiles(ResultFiles* files)
 {
-    for (int i = 0; i < kResultFileCount; ++i) {
+    // The lane's own file last: its lock holds the lane until all is written.
+    for (int i : {kOutputDatFile, kOutputExTxtFile, kOutputExDatFile}) {
         unsigned long code = 0;
         if (files->handle[i] == platform::kNoFile) continue;
+        // Bytes written into a file that was removed or replaced during the
+        // call reach nobody: the caller would find no answer, or another one.
+        if (!platform::IsFileAtPath(files->handle[i], files->fullPath[i]))
+            Remember(files, i, kFileGone);
         if (!platform::CloseFile(files->handle[i], &code)) Remember(files, i, code);
         files->handle[i] = platform::kNoFile;
     }

@@ -13,22 +13,32 @@ enum ResultFile { kOutputDatFile, kOutputExDatFile, kOutputExTxtFile, kResultFil
 struct ResultFiles {
     platform::FileHandle handle[kResultFileCount];
     const char* path[kResultFileCount];
+    // Each path as the current folder made it when the file was opened.
+    char fullPath[kResultFileCount][platform::kFullPathSize];
     int firstFailed;              // -1 while every open, write and close succeeded
     unsigned long errorCode;      // the platform's code of that failure
     unsigned long fileError[kResultFileCount];   // per file, 0 for none
 };
 
-// Opens the three files at the paths prepared for this run, then empties
-// them. If one cannot be opened, the others are closed with their bytes left
-// as they were, the box "Unable to create file %s! %x (%lu)" is shown and -1
-// is returned.
+constexpr int kFilesCreated = 0;
+constexpr int kFilesNotCreated = -1;
+constexpr int kLaneBusy = -2;
+
+// Opens the three files at the paths prepared for this run, takes the lane's
+// lock on output_ex.dat, then empties them. If one cannot be opened, the
+// others are closed with their bytes left as they were, the box "Unable to
+// create file %s! %x (%lu)" is shown and kFilesNotCreated returned; if another
+// run holds the lane, nothing is emptied, the box "Another run is using %s!"
+// is shown and kLaneBusy returned.
 int CreateResultFiles(ResultFiles* files);
 
-// Writes one file's whole content. A failure is remembered, not shown, so
-// that the other files are still written.
+// Writes one file's whole content from its start and cuts it there. A
+// failure is remembered, not shown, so that the other files are still
+// written.
 void WriteResultFile(ResultFiles* files, ResultFile which, const char* bytes, std::size_t size);
 
-// Closes the three files. 0 when every write and close succeeded; otherwise
-// -1 after the box "Unable to write file %s! %x (%lu)" for the first file
-// that failed.
+// Closes the three files. 0 when every write and close succeeded and each
+// file is still the one its path names; otherwise -1 after the box "Unable
+// to write file %s! %x (%lu)" for the first file that failed (code 2 for a
+// file that was removed or replaced).
 int CloseResultFiles(ResultFiles* files);

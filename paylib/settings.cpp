@@ -1,5 +1,6 @@
 #include "paylib/settings.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -9,6 +10,7 @@ char g_outputDatPath[kResultPathSize];
 char g_outputExDatPath[kResultPathSize];
 char g_outputExTxtPath[kResultPathSize];
 char g_journalFolder[kSettingValueSize];
+SettingFailure g_settingFailure;
 
 namespace {
 
@@ -27,16 +29,25 @@ void AppendText(char* dst, std::size_t dstSize, const char* src)
     CopyText(dst + used, dstSize - used, src);
 }
 
-// Reads one settings value into buffer as a text; false when unreadable.
+// Reads one settings value into buffer as a text; empty when missing. An
+// unreadable one is remembered, the first of the run's.
 bool ReadSettingText(const char* valueName, char* buffer)
 {
     std::uint32_t n = kSettingValueSize;
     std::memset(buffer, 0, kSettingValueSize);
-    if (!platform::QueryMachineValue(kSettingsKey, valueName,
-                                     reinterpret_cast<unsigned char*>(buffer), &n))
-        return false;
-    CutSettingValue(buffer, n);
-    return true;
+    unsigned long code = 0;
+    platform::ValueStatus status = platform::QueryMachineValue(
+        kSettingsKey, valueName, reinterpret_cast<unsigned char*>(buffer), &n, &code);
+    if (status == platform::ValueStatus::kRead) {
+        CutSettingValue(buffer, n);
+        return true;
+    }
+    buffer[0] = '\0';
+    if (status == platform::ValueStatus::kUnreadable && g_settingFailure.name == nullptr) {
+        g_settingFailure.name = valueName;
+        g_settingFailure.code = code;
+    }
+    return false;
 }
 
 }  // namespace
@@ -69,7 +80,7 @@ void ComposeResultPath(char* out, const char* folder, const char* fileName,
     AppendText(out, kResultPathSize, fileName);
 }
 
-void ReadInstallationSettings()
+int ReadInstallationSettings()
 {
     char value[kSettingValueSize];
 
@@ -82,9 +93,21 @@ void ReadInstallationSettings()
     ComposeResultPath(g_outputDatPath, folder, kOutputDatName, platform::kPathSeparator);
     ComposeResultPath(g_outputExDatPath, folder, kOutputExDatName, platform::kPathSeparator);
     ComposeResultPath(g_outputExTxtPath, folder, kOutputExTxtName, platform::kPathSeparator);
+    // A setting that is there but cannot be used must not fall back to a
+    // default: another library could take the payment, or the files could
+    // land where the caller never looks.
+    bool unusable = g_settingFailure.name != nullptr;
 
+    // The journal is optional: one that cannot be read is no journal.
     if (!ReadSettingText("JournalPath", value)) value[0] = '\0';
     CopyText(g_journalFolder, sizeof g_journalFolder, value);
+    if (!unusable) {
+        g_settingFailure.name = nullptr;
+        return 0;
+    }
+    std::snprintf(g_errorText, kErrorTextSize, "Unable to read setting %s! %lx (%lu)",
+                  g_settingFailure.name, g_settingFailure.code, g_settingFailure.code);
+    return -1;
 }
 
 void AppendInstanceSuffix()

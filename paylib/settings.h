@@ -30,7 +30,19 @@ extern char g_outputExTxtPath[kResultPathSize];
 // The run journal's folder from JournalPath; empty when there is none.
 extern char g_journalFolder[kSettingValueSize];
 
-void ReadInstallationSettings();
+// The first of LocationPath and ExchangePath that is there but cannot be
+// read; name is null when both could be read or are missing.
+struct SettingFailure {
+    const char* name;
+    unsigned long code;
+};
+extern SettingFailure g_settingFailure;
+
+// Fills the paths from the settings; a missing value takes its default.
+// Returns -1, with "Unable to read setting %s! %x (%lu)" in g_errorText, when
+// LocationPath or ExchangePath is there but cannot be read; the journal's
+// folder is filled all the same.
+int ReadInstallationSettings();
 void AppendInstanceSuffix();
 
 // Turns the raw bytes of a value read with length n into a text: byte n-1 is

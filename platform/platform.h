@@ -30,10 +30,13 @@ void ShowErrorBox(const char* text);
 
 // Reads one value of a key under the local machine's settings store. The key
 // is opened afresh for every call. On entry *length is the buffer's size; on
-// success it is the number of bytes stored. Fails when the key or value is
-// missing, unreadable, or longer than the buffer.
-bool QueryMachineValue(const char* keyPath, const char* valueName,
-                       unsigned char* buffer, std::uint32_t* length);
+// success it is the number of bytes stored. A key or value that does not
+// exist is missing; one that exists but cannot be read (access denied, not a
+// value, longer than the buffer) is unreadable, with the platform's code.
+enum class ValueStatus { kRead, kMissing, kUnreadable };
+ValueStatus QueryMachineValue(const char* keyPath, const char* valueName,
+                              unsigned char* buffer, std::uint32_t* length,
+                              unsigned long* errorCode);
 
 // Dynamic libraries. A failure reports the platform's error code and, in
 // detail (always terminated), the loader's own explanation where it has one.
@@ -77,7 +80,28 @@ bool OpenResultFile(const char* path, FileHandle* file, unsigned long* errorCode
 bool TruncateFile(FileHandle file, unsigned long* errorCode);
 bool WriteWholly(FileHandle file, const char* bytes, std::size_t size,
                  unsigned long* errorCode);
+// Writes bytes from offset 0, whatever the file's position, and cuts the
+// file at their end: what is written is all the file holds.
+bool ReplaceContent(FileHandle file, const char* bytes, std::size_t size,
+                    unsigned long* errorCode);
+// The path as the current folder makes it now, so that a later change of
+// folder cannot change what it names; false when it does not fit.
+constexpr std::size_t kFullPathSize = 4096 + 512;
+bool MakeFullPath(const char* path, char* out, std::size_t size);
+// True while file is still the file that path names: not removed, renamed
+// or replaced since it was opened.
+bool IsFileAtPath(FileHandle file, const char* path);
 bool CloseFile(FileHandle file, unsigned long* errorCode);
+
+// An exclusive lock of the whole process on a file, released by UnlockFile,
+// by closing the file or by the process's end. Readers and writers that take
+// no lock are not held up. TryLockFile never waits: kBusy when another
+// process holds it, kFailed when the file system has no such locks.
+enum class LockStatus { kLocked, kBusy, kFailed };
+LockStatus TryLockFile(FileHandle file);
+// Waits up to maxMilliseconds for the lock; false when it was not had.
+bool LockFileWaiting(FileHandle file, int maxMilliseconds);
+void UnlockFile(FileHandle file);
 
 // Usage screen support: a console of the program's own bound to standard
 // output and standard error, and a wait for one key press.

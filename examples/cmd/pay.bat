@@ -10,7 +10,6 @@ start "" /wait Brennick.exe /o1 /a%1 /c643 /bINV-%2
 set CODE=%errorlevel%
 if "%CODE%"=="-1" goto notstarted
 if "%CODE%"=="2" goto notstarted
-if "%CODE%"=="0" if not exist "%FILE%" goto notstarted
 if not "%CODE%"=="0" if not "%CODE%"=="4" goto unknown
 set RC=
 for /f "usebackq tokens=1,* delims==" %%a in ("%FILE%") do if "%%a"=="RC" set RC=%%b

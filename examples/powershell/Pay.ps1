@@ -5,7 +5,7 @@ param([int]$Amount = 221, [string]$Exchange = 'C:\Exchange', [string]$Program = 
 $file = Join-Path $Exchange 'output_ex.dat'
 Remove-Item $file -ErrorAction SilentlyContinue
 $code = (Start-Process -FilePath $Program -ArgumentList "/o1 /a$Amount /c643" -Wait -PassThru).ExitCode
-if ($code -in -1, 2 -or ($code -eq 0 -and -not (Test-Path $file))) {
+if ($code -in -1, 2) {
   Write-Output "NOT STARTED (exit code $code): nothing was charged"; exit 2 }
 $result = @{}
 if ($code -in 0, 4) {

@@ -16,8 +16,7 @@ or from a shell:
     python3 brennick_pay.py purchase 221 --currency 643
 
 The exit code of Brennick decides what the result files are worth:
-  0   completed: output_ex.dat holds the terminal's answer (no file: the
-      payment library could not be loaded, nothing was charged)
+  0   completed: output_ex.dat holds the terminal's answer
   -1  no operation named; 2: not started; nothing was charged either way
   3   a result file is incomplete: the outcome is unknown
   4   the library failed during the call: the answer counts if RC is there
@@ -164,7 +163,7 @@ def pay(operation: Union[str, int], amount: Optional[int] = None, currency: Opti
         # The terminal may still be working: whatever it does, it is unknown.
         return Result(exit_code=None, started=True, outcome_unknown=True)
 
-    if exit_code in (2, 255, -1, 4294967295) or (exit_code == 0 and not os.path.exists(path)):
+    if exit_code in (2, 255, -1, 4294967295):
         return Result(exit_code=exit_code, started=False, outcome_unknown=False)
     values = read_results(path) if exit_code in (0, 4) and os.path.exists(path) else {}
     if "RC" not in values:

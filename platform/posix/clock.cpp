@@ -72,15 +72,10 @@ bool AppendLine(FileHandle file, const char* bytes, std::size_t size)
     // NFS, and a short write would split the line: runs take turns. The run
     // waits two seconds at most for its turn (another run holds it for
     // microseconds); without it the line is still written.
-    bool locked = false;
-    for (int wait = 0; wait < 400 && !locked; ++wait) {
-        locked = ::flock(static_cast<int>(file), LOCK_EX | LOCK_NB) == 0;
-        if (!locked && errno != EWOULDBLOCK) break;
-        if (!locked) ::usleep(5000);
-    }
+    bool locked = LockFileWaiting(file, 2000);
     unsigned long ignored;
     bool ok = WriteWholly(file, bytes, size, &ignored);
-    if (locked) ::flock(static_cast<int>(file), LOCK_UN);
+    if (locked) UnlockFile(file);
     return ok;
 }
 

@@ -1,10 +1,12 @@
 // Result files on POSIX: plain descriptors, so that nothing is allocated
 // between the library call and the last close.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -50,6 +52,76 @@ bool WriteWholly(FileHandle file, const char* bytes, std::size_t size, unsigned 
         size -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+bool ReplaceContent(FileHandle file, const char* bytes, std::size_t size,
+                    unsigned long* errorCode)
+{
+    // Positioned writes: a library that moved the offset of the descriptor
+    // cannot move the content.
+    int fd = static_cast<int>(file);
+    off_t at = 0;
+    for (std::size_t left = size; left > 0;) {
+        ssize_t n = ::pwrite(fd, bytes + at, left, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            *errorCode = n < 0 ? static_cast<unsigned long>(errno) : EIO;
+            return false;
+        }
+        at += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::ftruncate(fd, at) == 0) return true;
+    *errorCode = static_cast<unsigned long>(errno);
+    return false;
+}
+
+bool MakeFullPath(const char* path, char* out, std::size_t size)
+{
+    std::size_t length = std::strlen(path);
+    if (path[0] == '/') {
+        if (length >= size) return false;
+        std::memcpy(out, path, length + 1);
+        return true;
+    }
+    if (::getcwd(out, size) == nullptr) return false;
+    std::size_t used = std::strlen(out);
+    if (used + 1 + length >= size) return false;
+    out[used] = '/';
+    std::memcpy(out + used + 1, path, length + 1);
+    return true;
+}
+
+bool IsFileAtPath(FileHandle file, const char* path)
+{
+    struct stat open, named;
+    return ::fstat(static_cast<int>(file), &open) == 0 && open.st_nlink > 0 &&
+           ::stat(path, &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
+LockStatus TryLockFile(FileHandle file)
+{
+    while (::flock(static_cast<int>(file), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        return errno == EWOULDBLOCK ? LockStatus::kBusy : LockStatus::kFailed;
+    }
+    return LockStatus::kLocked;
+}
+
+bool LockFileWaiting(FileHandle file, int maxMilliseconds)
+{
+    for (int waited = 0;; waited += 5) {
+        LockStatus status = TryLockFile(file);
+        if (status != LockStatus::kBusy) return status == LockStatus::kLocked;
+        if (waited >= maxMilliseconds) return false;
+        ::usleep(5000);
+    }
+}
+
+void UnlockFile(FileHandle file)
+{
+    ::flock(static_cast<int>(file), LOCK_UN);
 }
 
 bool CloseFile(FileHandle file, unsigned long* errorCode)

@@ -70,22 +70,13 @@ bool OpenForAppend(const char* path, FileHandle* file)
 bool AppendLine(FileHandle file, const char* bytes, std::size_t size)
 {
     // An append is one piece on a local NTFS volume, but not on every file
-    // system (network shares, Wine): runs take turns through a lock on one
-    // byte far beyond any end of file, which no write ever touches. The run
-    // waits two seconds at most for its turn (another run holds it for
-    // microseconds); without it the line is still written.
-    HANDLE h = reinterpret_cast<HANDLE>(file);
-    OVERLAPPED at = {};
-    at.OffsetHigh = 0x7FFFFFFF;
-    bool locked = false;
-    for (int wait = 0; wait < 400 && !locked; ++wait) {
-        locked = LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
-        if (!locked && GetLastError() != ERROR_LOCK_VIOLATION) break;
-        if (!locked) Sleep(5);
-    }
+    // system (network shares, Wine): runs take turns. The run waits two
+    // seconds at most for its turn (another run holds it for microseconds);
+    // without it the line is still written.
+    bool locked = LockFileWaiting(file, 2000);
     unsigned long ignored;
     bool ok = WriteWholly(file, bytes, size, &ignored);
-    if (locked) UnlockFileEx(h, 0, 1, 0, &at);
+    if (locked) UnlockFile(file);
     return ok;
 }
 

@@ -56,6 +56,86 @@ bool WriteWholly(FileHandle file, const char* bytes, std::size_t size, unsigned 
     return true;
 }
 
+bool ReplaceContent(FileHandle file, const char* bytes, std::size_t size,
+                    unsigned long* errorCode)
+{
+    // The position is set here, not trusted: a library may have moved it.
+    HANDLE h = reinterpret_cast<HANDLE>(file);
+    LARGE_INTEGER zero = {};
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(h, zero, nullptr, FILE_BEGIN)) {
+        *errorCode = GetLastError();
+        return false;
+    }
+    if (!WriteWholly(file, bytes, size, errorCode)) return false;
+    if (SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && SetEndOfFile(h)) return true;
+    *errorCode = GetLastError();
+    return false;
+}
+
+bool MakeFullPath(const char* path, char* out, std::size_t size)
+{
+    DWORD n = GetFullPathNameA(path, static_cast<DWORD>(size), out, nullptr);
+    return n > 0 && n < size;
+}
+
+bool IsFileAtPath(FileHandle file, const char* path)
+{
+    BY_HANDLE_FILE_INFORMATION open, named;
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(file), &open) ||
+        open.nNumberOfLinks == 0)
+        return false;
+    // No access asked for: it opens while others write, and changes nothing.
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool same = GetFileInformationByHandle(h, &named) &&
+                open.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+                open.nFileIndexHigh == named.nFileIndexHigh &&
+                open.nFileIndexLow == named.nFileIndexLow;
+    CloseHandle(h);
+    return same;
+}
+
+namespace {
+
+// One byte far beyond any end of file, which no write ever touches: a lock
+// on it holds other runs off without keeping readers from the data.
+OVERLAPPED LockPlace()
+{
+    OVERLAPPED at = {};
+    at.OffsetHigh = 0x7FFFFFFF;
+    return at;
+}
+
+}  // namespace
+
+LockStatus TryLockFile(FileHandle file)
+{
+    OVERLAPPED at = LockPlace();
+    if (LockFileEx(reinterpret_cast<HANDLE>(file),
+                   LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+        return LockStatus::kLocked;
+    return GetLastError() == ERROR_LOCK_VIOLATION ? LockStatus::kBusy : LockStatus::kFailed;
+}
+
+bool LockFileWaiting(FileHandle file, int maxMilliseconds)
+{
+    for (int waited = 0;; waited += 5) {
+        LockStatus status = TryLockFile(file);
+        if (status != LockStatus::kBusy) return status == LockStatus::kLocked;
+        if (waited >= maxMilliseconds) return false;
+        Sleep(5);
+    }
+}
+
+void UnlockFile(FileHandle file)
+{
+    OVERLAPPED at = LockPlace();
+    UnlockFileEx(reinterpret_cast<HANDLE>(file), 0, 1, 0, &at);
+}
+
 bool CloseFile(FileHandle file, unsigned long* errorCode)
 {
     HANDLE h = reinterpret_cast<HANDLE>(file);

@@ -7,9 +7,10 @@ TEST_F(EndToEnd, UnloadableLibraryShowsOnlyItsBox)
 {
     SetSetting("LocationPath", (base / "missing" / "nothing.lib").string() + '\0');
     Write(exchange / "output.dat", "earlier run");
+    // Exit 0 would tell the caller that the files hold an answer.
     for (const char* text : {"/o1 /a221", "/?", "", "/a221"}) {
         RunResult r = Run(text);
-        EXPECT_EQ(r.exitCode, 0u) << text;
+        EXPECT_EQ(r.exitCode, 2u) << text;
         ASSERT_EQ(r.boxes.size(), 1u) << text;
         EXPECT_EQ(r.boxes[0].text, "Unable to load library!");
         EXPECT_EQ(r.boxes[0].caption, "ERROR");
@@ -33,7 +34,7 @@ TEST_F(EndToEnd, MissingBasicEntryPointIsNamedWithItsErrorCode)
                                   std::pair{"no_ow_full", "ProcessOwFull"}}) {
         UseLibrary(library);
         RunResult r = Run("/o1 /a221");
-        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_EQ(r.exitCode, 2u);
         ASSERT_EQ(r.boxes.size(), 1u);
         EXPECT_EQ(r.boxes[0].text, std::string("Unable to load ") + entry + " function! 7f (127)");
         EXPECT_EQ(r.boxes[0].caption, "ERROR");

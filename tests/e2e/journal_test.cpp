@@ -64,10 +64,10 @@ TEST_F(Journal, EveryKindOfRunLeavesItsLines)
     const std::vector<Case> cases = {
         {"usage", 0, "", [] {}, nullptr},
         {"no-operation", -1, "/a1", [] {}, "No operation defined"},
-        {"library-not-loaded", 0, "/o1",
+        {"library-not-loaded", 2, "/o1",
          [this] { SetSetting("LocationPath", (base / "none.lib").string() + '\0'); },
          "Unable to load library!"},
-        {"entry-point-missing", 0, "/o1", [this] { UseLibrary("no_ow"); },
+        {"entry-point-missing", 2, "/o1", [this] { UseLibrary("no_ow"); },
          "Unable to load ProcessOw function! 7f (127)"},
         {"invalid-instance-id", 2, "/o1 /quarnid*", [] {}, "Invalid instance id!"},
         {"entry-point-missing", 2, "/o1 /quarnid3", [this] { UseLibrary("no_id"); },
@@ -75,6 +75,9 @@ TEST_F(Journal, EveryKindOfRunLeavesItsLines)
         {"files-not-created", 2, "/o1",
          [this] { SetSetting("ExchangePath", (base / "absent").string() + '\0'); }, ""},
         {"library-fault", 4, "/o1 /a5", [] { SetEnv("BRENNICK_FIXTURE_FAULT", "crash"); }, nullptr},
+        {"ambiguous-command-line", 2, "/o1 /bX/a5", [] {}, "Switch /a inside the value of /b!"},
+        {"setting-unreadable", 2, "/o1",
+         [this] { SetSetting("ExchangePath", std::string(300, 'x')); }, ""},
     };
     for (const Case& c : cases) {
         ResetSettings();
@@ -103,7 +106,7 @@ TEST_F(Journal, EveryKindOfRunLeavesItsLines)
         // The loader's and the file system's own words stand behind their boxes.
         std::string outcome = c.outcome;
         bool error = outcome == "library-not-loaded" || outcome == "entry-point-missing" ||
-                     outcome == "files-not-created";
+                     outcome == "files-not-created" || outcome == "setting-unreadable";
         EXPECT_EQ(end.contains("error"), error) << outcome;
         if (error) {
             EXPECT_FALSE(end["error"]["detail"].get<std::string>().empty()) << outcome;
@@ -168,7 +171,7 @@ TEST_F(Journal, RunsAtTheSameTimeLeaveWholeLines)
 {
     std::vector<std::string> texts;
     for (int i = 0; i < 50; ++i)
-        texts.push_back("/o1 /a" + std::to_string(100 + i) + (i % 2 ? " /quarnid" + std::to_string(i) : ""));
+        texts.push_back("/o1 /a" + std::to_string(100 + i) + (i ? " /quarnid" + std::to_string(i) : ""));
     for (unsigned long code : RunProgramsAtOnce(texts, work.string())) EXPECT_EQ(code, 0u);
     std::vector<json> lines = Lines();
     EXPECT_EQ(lines.size(), 100u);

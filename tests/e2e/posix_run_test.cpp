@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 #include <csignal>
 #include <cstdlib>
 
@@ -38,7 +39,7 @@ TEST_F(EndToEnd, LibraryWithAnUnresolvedSymbolDoesNotLoad)
 {
     UseLibrary("unbound");
     RunResult r = Run("/o1 /a221");
-    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.exitCode, 2u);
     ASSERT_EQ(r.boxes.size(), 1u);
     EXPECT_EQ(r.boxes[0].text, "Unable to load library!");
     EXPECT_FALSE(LibraryCalled());
@@ -53,6 +54,16 @@ TEST_F(EndToEnd, DivisionByZeroStackOverflowNonClassThrowAndBreakpointAreAbsorbe
 TEST_F(EndToEnd, WithoutRegistryVariableSettingsComeFromEtc)
 {
     const std::string program = ProgramDirectory() + "/brennick";
+    // The machine's own settings, where Brennick is installed, stay as they were.
+    auto etcSettings = [] {
+        std::string all;
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator("/etc/brennick", ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            all += it->path().string() + "\n" + (it->is_regular_file() ? Read(it->path()) : "") + "\n";
+        return all;
+    };
+    const std::string before = etcSettings();
     for (bool emptyVariable : {false, true}) {
         fs::remove_all(exchange);
         fs::create_directories(exchange);
@@ -89,7 +100,7 @@ TEST_F(EndToEnd, WithoutRegistryVariableSettingsComeFromEtc)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         EXPECT_EQ(Files(exchange), kResultFiles) << "empty variable: " << emptyVariable;
     }
-    EXPECT_FALSE(fs::exists("/etc/brennick/registry/software/Merot/Dovrex Auth Library/ExchangePath"));
+    EXPECT_EQ(etcSettings(), before);
 }
 
 TEST_F(EndToEnd, LinkOrFifoInPlaceOfAResultFileIsRefusedAtOnce)
@@ -239,13 +250,67 @@ TEST_F(EndToEnd, LibraryThatScribblesOverTheStackCannotMakeTheGuardSpin)
     EXPECT_TRUE(r.exitCode == 4 || r.exitCode > 1000) << r.exitCode << r.otherDiagnostics;
 }
 
-TEST_F(EndToEnd, SettingsValueThatBlocksOnOpenCountsAsUnreadable)
+TEST_F(EndToEnd, SettingsValueThatIsNoFileStopsTheRun)
 {
-    ResetSettings();
-    UseLibrary("full");
+    // A FIFO would block the open; a folder cannot be read as a value.
     fs::path key = fs::path(std::getenv("BRENNICK_REGISTRY")) / "software/Merot/Dovrex Auth Library";
-    ASSERT_EQ(::mkfifo((key / "ExchangePath").c_str(), 0600), 0);
+    for (const char* name : {"LocationPath", "ExchangePath"}) {
+        for (bool fifo : {true, false}) {
+            ResetSettings();
+            UseLibrary("full");
+            SetSetting("ExchangePath", exchange.string() + '\0');
+            fs::remove(key / name);
+            if (fifo) ASSERT_EQ(::mkfifo((key / name).c_str(), 0600), 0);
+            else fs::create_directory(key / name);
+            RunResult r = Run("/o1 /a221");
+            EXPECT_EQ(r.exitCode, 2u) << name;
+            ASSERT_EQ(r.boxes.size(), 1u);
+            EXPECT_EQ(r.boxes[0].text, std::string("Unable to read setting ") + name +
+                                           (fifo ? "! 16 (22)" : "! 15 (21)"));
+        }
+    }
+    EXPECT_FALSE(LibraryCalled());
+    EXPECT_TRUE(Files(exchange).empty());
+    EXPECT_TRUE(Files(work).empty());
+}
+
+TEST_F(EndToEnd, LibraryThatTouchesAResultDescriptorCannotPutForeignBytesInIt)
+{
+    const fs::path target = exchange / "output_ex.dat";
+    SetTestEnv("BRENNICK_FIXTURE_TARGET", target.string());
+    SetTestEnv("BRENNICK_FIXTURE_TAMPER", "write");
+    for (const char* how : {"write", "seek"}) {
+        SetEnv("BRENNICK_FIXTURE_TAMPER", how);
+        RunResult r = Run("/o1 /a221");
+        EXPECT_EQ(r.exitCode, 0u) << how;
+        EXPECT_EQ(Read(target), "AMOUNT=221\r\nENC_DATA=") << how;
+    }
+    // Its descriptor now names the library's own file: written, but not there.
+    SetEnv("BRENNICK_FIXTURE_TAMPER", "reopen");
     RunResult r = Run("/o1 /a221");
+    EXPECT_EQ(r.exitCode, 3u);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, "Unable to write file " + target.string() + "! 2 (2)");
+}
+
+TEST_F(EndToEnd, ClosedStandardOutputCannotBecomeAResultFile)
+{
+    // Closed, descriptor 1 would go to the journal or a result file, and
+    // whatever the library prints with it.
+    fs::create_directories(base / "journal");
+    SetSetting("JournalPath", (base / "journal").string() + '\0');
+    SetTestEnv("BRENNICK_FIXTURE_PRINT", "FOREIGN\n");
+    const std::string program = ProgramDirectory() + "/brennick";
+    RunResult r = RunProgramWithArguments({}, work.string(), [&] {
+        if (::chdir(work.c_str()) != 0) ::_exit(121);
+        ::close(1);
+        ::execl(program.c_str(), program.c_str(), "/o1 /a221", static_cast<char*>(nullptr));
+        ::_exit(122);
+    });
     EXPECT_EQ(r.exitCode, 0u);
-    EXPECT_EQ(Files(work), kResultFiles);
+    EXPECT_EQ(Read(exchange / "output.dat"), OutputDatWithAmount("221"));
+    EXPECT_EQ(Read(exchange / "output_ex.dat"), "AMOUNT=221\r\nENC_DATA=");
+    std::string journal = Read(fs::directory_iterator(base / "journal")->path());
+    EXPECT_EQ(journal.find("FOREIGN"), std::string::npos) << journal;
+    EXPECT_EQ(Read(exchange / "output_ex.txt").find("FOREIGN"), std::string::npos);
 }

@@ -74,18 +74,27 @@ TEST_F(EndToEnd, ValueIsCutAtItsLastByte)
     EXPECT_EQ(Files(exchange), kResultFiles);
 }
 
-TEST_F(EndToEnd, ValueLongerThan260BytesCountsAsMissing)
+TEST_F(EndToEnd, ValueLongerThan260BytesStopsTheRun)
 {
-    std::string padded = FixtureLibrary("full");
-    padded.resize(261, '\0');
-    SetSetting("LocationPath", padded);
-    RunResult r = Run("/o1");
-    ASSERT_EQ(r.boxes.size(), 1u);
-    EXPECT_EQ(r.boxes[0].text, "Unable to load library!");
+    // Neither the default library nor the current folder may stand in for
+    // a configured one that could not be read.
+    const std::string code = kWindows ? "ea (234)" : "4b (75)";
+    for (std::string name : {"LocationPath", "ExchangePath"}) {
+        std::string value = name == "LocationPath" ? FixtureLibrary("full") : exchange.string();
+        value.resize(261, '\0');
+        SetSetting(name, value);
+        fs::remove(libraryLog / "call.txt");
+        RunResult r = Run("/o1");
+        EXPECT_EQ(r.exitCode, 2u) << name;
+        ASSERT_EQ(r.boxes.size(), 1u) << name;
+        EXPECT_EQ(r.boxes[0].text, "Unable to read setting " + name + "! " + code);
+        EXPECT_FALSE(LibraryCalled());
+        EXPECT_TRUE(Files(work).empty());
 
-    padded.resize(260);
-    SetSetting("LocationPath", padded);
-    EXPECT_TRUE(Run("/o1").boxes.empty());
+        value.resize(260);
+        SetSetting(name, value);
+        EXPECT_TRUE(Run("/o1").boxes.empty()) << name;
+    }
 }
 
 TEST_F(EndToEnd, StoredTypeIsNotLookedAt)

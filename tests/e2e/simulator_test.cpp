@@ -257,9 +257,14 @@ TEST_F(Simulator, ParallelRunsLoseNothingAndNeverShareANumber)
         }
         return all;
     };
+    // On one lane the runs that find it busy end before the call.
     const int runs = kWindows ? 20 : 300;
     std::vector<std::string> texts(runs, "/o1 /a100");
-    for (unsigned long code : RunProgramsAtOnce(texts, work.string())) EXPECT_EQ(code, 0u);
+    int completed = 0;
+    for (unsigned long code : RunProgramsAtOnce(texts, work.string())) {
+        EXPECT_TRUE(code == 0 || code == 2) << code;
+        completed += code == 0;
+    }
     fs::remove_all(exchange);
     fs::create_directories(exchange);
     // New instance ids all at once: each state file is new.
@@ -273,7 +278,7 @@ TEST_F(Simulator, ParallelRunsLoseNothingAndNeverShareANumber)
         rrns.insert(rrn);
         codes.insert(auth);
     }
-    EXPECT_EQ(all.size(), static_cast<std::size_t>(runs + runs / 5));
+    EXPECT_EQ(all.size(), static_cast<std::size_t>(completed + runs / 5));
     EXPECT_EQ(rrns.size(), all.size());
     EXPECT_EQ(codes.size(), all.size());
 }

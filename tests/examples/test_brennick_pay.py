@@ -77,7 +77,12 @@ class BrennickPay(unittest.TestCase):
         self.assertEqual((r.exit_code, r.started, r.outcome_unknown), (2, False, False))
         self.setting(self.key, "LocationPath", os.path.join(self.tmp.name, "none.so"))
         r = brennick_pay.pay("purchase", 221, work_dir=self.tmp.name, exchange=self.exchange)
-        self.assertEqual((r.exit_code, r.started), (0, False))
+        self.assertEqual((r.exit_code, r.started), (2, False))
+
+    def test_a_trace_id_cannot_name_another_lane(self):
+        r = brennick_pay.pay("purchase", 221, trace_id="INV/quarnid7", work_dir=self.tmp.name)
+        self.assertEqual((r.exit_code, r.started, r.outcome_unknown), (2, False, False))
+        self.assertEqual(os.listdir(self.exchange), [])
 
     def test_command_line(self):
         self.assertEqual(brennick_pay.main(["purchase", "221", "--currency", "643"]), 0)

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/switch_check.h"
 #include "app/switches.h"
 #include "paylib/process_state.h"
 
@@ -210,3 +211,37 @@ TEST(OperationCode, ConvertsLikeStrtolButSaturates)
 }
 
 }  // namespace
+
+TEST(SwitchInsideValue, NamesTheLeftmostOccurrenceAndItsLeftmostHolder)
+{
+    struct Case {
+        const char* text;
+        const char* inner;   // nullptr: the command line is unambiguous
+        const char* outer;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"/o1 /a221 /c643", nullptr, nullptr},
+             {"/o1/a221", nullptr, nullptr},                       // "/o" holds no value
+             {"/o1 /a221 /bINV/a5", nullptr, nullptr},             // a later "/a" is text
+             {"/o1 /c643 /bX/a999999 /a221", "/a", "/b"},
+             {"/o1 /bSHOP/item42", "/i", "/b"},
+             {"/o1 /eAb/cD==", "/c", "/e"},
+             {"/bX/o1", "/o", "/b"},
+             {"/gs/a5", "/a", "/g"},                              // "/g" names the operation
+             {"/o1 /gs/a5", nullptr, nullptr},                     // "/g" is not looked at
+             {"/o1 /bX/iY/aZ", "/i", "/b"},                        // leftmost occurrence
+             {"/o1 /quarnid7/b", "/b", "/quarnid"},
+             {"/o1 /ar/h5", "/h", "/a"},                           // "/ar" is still looked at
+         }) {
+        const char* inner = nullptr;
+        const char* outer = nullptr;
+        bool found = FindSwitchInsideValue(c.text, &inner, &outer);
+        if (c.inner == nullptr || c.outer == nullptr) {
+            EXPECT_EQ(found, c.inner != nullptr) << c.text;
+            continue;
+        }
+        ASSERT_TRUE(found) << c.text;
+        EXPECT_STREQ(inner, c.inner) << c.text;
+        EXPECT_STREQ(outer, c.outer) << c.text;
+    }
+}
