@@ -44,6 +44,53 @@ void NoteFileError(const ResultFiles& files)
     NoteError(files.errorCode, g_errorDetail);
 }
 
+// What the run needs after the call, also from the exit handler, which
+// runs deep inside the library's own call of exit().
+UserAuthInt* g_record;
+ResultFiles g_files;
+unsigned long long g_callStart;
+
+// Writes the result files from the record as it stands and the journal's end
+// line; returns the exit code.
+int WriteOutcome(const CallOutcome& call, bool libraryExited)
+{
+    ExportResults(g_record, &g_files);
+    WriteRecordDump(g_record, &g_files);
+    int written = CloseResultFiles(&g_files);
+
+    g_end.called = true;
+    g_end.returnedNormally = call.clean;
+    g_end.returned = call.returned;
+    g_end.milliseconds = call.milliseconds;
+    g_end.fault = call.fault;
+    g_end.record = g_record;
+    g_end.files = &g_files;
+    if (written != 0) {
+        NoteFileError(g_files);
+        return End("files-incomplete", kExitNotWritten);
+    }
+    if (libraryExited) return End("library-exit", kExitLibraryFault);
+    return End(call.clean ? "completed" : "library-fault",
+               call.clean ? kExitCompleted : kExitLibraryFault);
+}
+
+// The library called exit() during the call: its code would be read as
+// Brennick's, and the files would stay empty. The run ends as after an
+// absorbed fault, without returning to the library.
+void OnLibraryExit(int status)
+{
+    static char fault[32];
+    if (status < 0)
+        std::snprintf(fault, sizeof fault, "exit()");
+    else
+        std::snprintf(fault, sizeof fault, "exit(%d)", status);
+    CallOutcome call = {};
+    call.clean = false;
+    call.fault = fault;
+    call.milliseconds = platform::MonotonicMilliseconds() - g_callStart;
+    platform::EndProcessNow(WriteOutcome(call, true));
+}
+
 }  // namespace
 
 int RunBrennick(const char* argumentText)
@@ -100,37 +147,32 @@ int RunBrennick(const char* argumentText)
         }
         AppendInstanceSuffix();
     }
-    static ResultFiles files;
-    int created = CreateResultFiles(&files);
+    int created = CreateResultFiles(&g_files);
     if (created == kLaneBusy) {
         g_end.box = g_errorText;
         return End("lane-busy", kExitNotStarted);
     }
     if (created != kFilesCreated) {
-        NoteFileError(files);
+        NoteFileError(g_files);
         return End("files-not-created", kExitNotStarted);
     }
 
     // From the call to the last line of the journal nothing is allocated: a
     // library that faulted may have left the heap locked or broken.
     JournalCall(argumentText);
+    g_record = &record;
+    g_callStart = platform::MonotonicMilliseconds();
+    platform::CatchExit(OnLibraryExit);
     CallOutcome call = ProcessRecord(&record);
-    ExportResults(&record, &files);
-    WriteRecordDump(&record, &files);
-    int written = CloseResultFiles(&files);
-    UnloadLibrary();
+    platform::CatchExit(nullptr);
+    int exitCode = WriteOutcome(call, false);
+    g_record = nullptr;   // it lives in this frame
 
-    g_end.called = true;
-    g_end.returnedNormally = call.clean;
-    g_end.returned = call.returned;
-    g_end.milliseconds = call.milliseconds;
-    g_end.fault = call.fault;
-    g_end.record = &record;
-    g_end.files = &files;
-    if (written != 0) {
-        NoteFileError(files);
-        return End("files-incomplete", kExitNotWritten);
-    }
-    return End(call.clean ? "completed" : "library-fault",
-               call.clean ? kExitCompleted : kExitLibraryFault);
+    // After a fault none of the library's code may run again, not even its
+    // unload: it could wait forever on a lock the fault left held.
+    if (!call.clean) platform::EndProcessNow(exitCode);
+    // The outcome is written: nothing the unload does can change the code.
+    platform::HoldExitCode(exitCode);
+    UnloadLibrary();
+    platform::EndProcessNow(exitCode);
 }

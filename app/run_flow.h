@@ -9,5 +9,7 @@ constexpr int kExitNotStarted = 2;       // the library was not called
 constexpr int kExitNotWritten = 3;       // called; a result file is incomplete
 constexpr int kExitLibraryFault = 4;     // called; it faulted or threw
 
-// The whole run for one argument text; returns the process exit code.
+// The whole run for one argument text. Returns the process exit code when
+// the library was not called; after a call it ends the process itself, so
+// that nothing the library left behind runs at the normal exit.
 int RunBrennick(const char* argumentText);

@@ -1,6 +1,7 @@
 #include "paylib/binding.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "paylib/process_state.h"
 #include "paylib/settings.h"
@@ -45,15 +46,21 @@ bool Resolve(const char* name, void** address)
     return false;
 }
 
+// The library gets a copy of the instance id: one that overwrites it cannot
+// make the journal and the messages name another lane.
+char g_instanceIdHandedOver[kInstanceIdSize];
+
 void CallLibrary(void* context)
 {
     Call* call = static_cast<Call*>(context);
-    if (g_instanceId[0] == '\0')
+    if (g_instanceId[0] == '\0') {
         call->returned = reinterpret_cast<ProcessOwFullFn>(g_binding.processOwFull)(
             call->record, kRecordSize);
-    else
-        call->returned = reinterpret_cast<ProcessOwIdFullFn>(g_binding.processOwIdFull)(
-            g_instanceId, call->record, kRecordSize);
+        return;
+    }
+    std::memcpy(g_instanceIdHandedOver, g_instanceId, kInstanceIdSize);
+    call->returned = reinterpret_cast<ProcessOwIdFullFn>(g_binding.processOwIdFull)(
+        g_instanceIdHandedOver, call->record, kRecordSize);
 }
 
 }  // namespace

@@ -47,9 +47,24 @@ void* FindEntryPoint(void* library, const char* name, unsigned long* errorCode, 
 void UnloadDynamicLibrary(void* library);
 
 // Runs body(context), absorbing every exception and processor fault that
-// leaves it. Returns false when something was absorbed; *fault then names it
-// ("SIGSEGV", "C++ exception", "access violation", ...), a static text.
+// leaves it on the calling thread of this process. Returns false when
+// something was absorbed; *fault then names it ("SIGSEGV", "C++ exception",
+// "access violation", ...), a static text. A process that the library forked
+// and that returns from body ends at once, touching nothing.
 bool RunGuarded(void (*body)(void*), void* context, const char** fault);
+
+// For the length of the library call: exit() called by the library, on any
+// thread of this process, runs onExit, which must end the process itself.
+// status is exit()'s argument, or -1 where the platform does not tell it.
+// nullptr ends the catch.
+void CatchExit(void (*onExit)(int status));
+// Once a run's outcome is written: a fault or abort() on any thread, or
+// exit(), ends the process at once with code, whatever the library does
+// while it is unloaded or its threads still run.
+void HoldExitCode(int code);
+// Ends the process at once with code: no exit handlers, no destructors, and
+// no code of the library runs any more.
+[[noreturn]] void EndProcessNow(int code);
 
 // The system's words for an error code of the calls below (errno or
 // GetLastError), always terminated; allocates nothing.

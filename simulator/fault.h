@@ -6,6 +6,8 @@
 // "raise": a system exception (RaiseException) or signal (SIGBUS);
 // "exception": a C++ exception leaving the library, as a library built with
 // another compiler raises it on Windows;
-// "abort": abort(), as the runtime ends a library that cannot go on.
+// "abort": abort(), as the runtime ends a library that cannot go on;
+// "exit": exit(2), as a library that ends the process on its own;
+// "vanish": _Exit(2), the process gone without a word.
 // Anything else returns normally.
 void FailAs(const char* how);

@@ -2,7 +2,8 @@
 // place: the record is worked on in place and the answer left in it.
 //
 // PAYSIM_DELAY_MS  wait this long before answering (a slow terminal)
-// PAYSIM_FAULT     "crash", "raise", "exception" or "abort": fail instead of
+// PAYSIM_FAULT     "crash", "raise", "exception", "abort", "exit" (exit(2)) or
+//                  "vanish" (_Exit(2), the process gone at once): fail instead of
 //                  answering; with "-after" ("crash-after", ...) fail once
 //                  the full answer stands in the record and the journal
 // PAYSIM_NOW       a fixed clock, "YYYY-MM-DDTHH:MM:SS"; any other value

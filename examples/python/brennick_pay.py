@@ -21,9 +21,16 @@ The exit code of Brennick decides what the result files are worth:
   3   a result file is incomplete: the outcome is unknown
   4   the library failed during the call: the answer counts if RC is there
   any other code (a crash, a timeout): the outcome is unknown
+
+A library that ends the process at once (_exit, ExitProcess, a kill) leaves
+whatever exit code it likes, 2 included. Where JournalPath is set, a run
+that did not end with 0 is looked up there by its process id: a "call" line
+without its "end" line means the library was entered and the outcome is
+unknown, whatever the exit code says.
 """
 
 import argparse
+import json
 import os
 import subprocess
 import sys
@@ -121,6 +128,41 @@ def read_slip(path: str) -> bytes:
     return dump[start:end if end >= 0 else len(dump)]
 
 
+def journal_says_unknown(pid: int) -> bool:
+    """True when the run journal holds a "call" line of this process id
+    without the "end" line after it: the process died inside the library."""
+    folder = read_setting("JournalPath")
+    if not folder:
+        return False
+    folder = os.fsdecode(folder)
+    try:
+        # The run may have started the day before.
+        names = sorted(n for n in os.listdir(folder)
+                       if n.startswith("brennick-") and n.endswith(".jsonl"))[-2:]
+    except OSError:
+        return False
+    called = ended = False
+    for name in names:
+        try:
+            with open(os.path.join(folder, name), "rb") as f:
+                lines = f.read().splitlines()
+        except OSError:
+            continue
+        for line in lines:
+            try:
+                entry = json.loads(line)
+            except ValueError:
+                continue
+            if not isinstance(entry, dict) or entry.get("pid") != pid:
+                continue
+            # Process ids come back: the last call of this one counts.
+            if entry.get("event") == "call":
+                called, ended = True, False
+            elif entry.get("event") == "end":
+                ended = True
+    return called and not ended
+
+
 def _switch(name: str, value: Optional[Union[Text, int]]) -> Sequence[bytes]:
     if value is None:
         return []
@@ -157,12 +199,17 @@ def pay(operation: Union[str, int], amount: Optional[int] = None, currency: Opti
     args += _switch("/o", int(code)) + _switch("/a", amount) + _switch("/c", currency)
     args += _switch("/r", rrn) + _switch("/b", trace_id) + _switch("/t", card)
     args += _switch("/quarnid", instance)
+    child = subprocess.Popen(args, cwd=work_dir)
     try:
-        exit_code = subprocess.run(args, cwd=work_dir, timeout=timeout).returncode
+        exit_code = child.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
+        child.kill()
+        child.wait()
         # The terminal may still be working: whatever it does, it is unknown.
         return Result(exit_code=None, started=True, outcome_unknown=True)
 
+    if exit_code != 0 and journal_says_unknown(child.pid):
+        return Result(exit_code=exit_code, started=True, outcome_unknown=True)
     if exit_code in (2, 255, -1, 4294967295):
         return Result(exit_code=exit_code, started=False, outcome_unknown=False)
     values = read_results(path) if exit_code in (0, 4) and os.path.exists(path) else {}

@@ -110,9 +110,64 @@ const char* ExceptionName(DWORD code)
     }
 }
 
+void (*g_onExit)(int status) = nullptr;
+UINT g_heldCode = 0;
+
+// msvcrt's exit() runs the handlers that the program registered with atexit,
+// whichever module called it; it does not tell its status.
+void __cdecl OnExit()
+{
+    if (g_onExit != nullptr) g_onExit(-1);
+}
+
+[[noreturn]] void EndWithHeldCode()
+{
+    TerminateProcess(GetCurrentProcess(), g_heldCode);
+    ExitProcess(g_heldCode);
+}
+
+void EndWithHeldCode(int)
+{
+    EndWithHeldCode();
+}
+
+LONG WINAPI OnUnhandledAfterTheRun(EXCEPTION_POINTERS*)
+{
+    EndWithHeldCode();
+}
+
+void __cdecl OnAbortAfterTheRun(int)
+{
+    EndWithHeldCode();
+}
+
 }  // namespace
 
 namespace platform {
+
+void CatchExit(void (*onExit)(int status))
+{
+    // Handlers cannot be removed: one is registered once, and does nothing
+    // while no run waits for it.
+    static bool registered = false;
+    if (!registered) registered = std::atexit(OnExit) == 0;
+    g_onExit = onExit;
+}
+
+void HoldExitCode(int code)
+{
+    g_heldCode = static_cast<UINT>(code);
+    CatchExit(EndWithHeldCode);
+    _set_error_mode(_OUT_TO_STDERR);
+    std::signal(SIGABRT, OnAbortAfterTheRun);
+    SetUnhandledExceptionFilter(OnUnhandledAfterTheRun);
+}
+
+void EndProcessNow(int code)
+{
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    ExitProcess(static_cast<UINT>(code));
+}
 
 bool RunGuarded(void (*body)(void*), void* context, const char** fault)
 {

@@ -154,6 +154,44 @@ TEST_F(Journal, CompletedRunTellsTheCallAndTheAnswerWithoutCardData)
         EXPECT_EQ(raw.find(secret), std::string::npos) << secret;
 }
 
+TEST_F(Journal, LibraryThatCallsExitDuringTheCallLeavesItsAnswerAndExitCodeFour)
+{
+    Answer(offsetof(UserAuthInt, responseCode), "00");
+    SetTestEnv("BRENNICK_FIXTURE_FAULT", "exit");
+    RunResult r = Run("/o1 /a221");
+    EXPECT_EQ(r.exitCode, 4u);
+    EXPECT_EQ(Read(exchange / "output_ex.dat"), "RC=00\r\nAMOUNT=221\r\nENC_DATA=");
+    std::vector<json> lines = Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1]["outcome"], "library-exit");
+    EXPECT_EQ(lines[1]["exit"], 4);
+    EXPECT_EQ(lines[1]["fault"], kWindows ? "exit()" : "exit(2)");   // msvcrt does not tell
+}
+
+TEST_F(Journal, NothingTheUnloadDoesChangesAFinishedRun)
+{
+    SetTestEnv("BRENNICK_FIXTURE_UNLOAD", "crash");
+    for (const char* how : {"crash", "abort", "exit", "thread"}) {
+        fs::remove_all(journal);
+        fs::create_directories(journal);
+        SetEnv("BRENNICK_FIXTURE_UNLOAD", how);
+        RunResult r = Run("/o1 /a221");
+        EXPECT_EQ(r.exitCode, 0u) << how;
+        EXPECT_EQ(Read(exchange / "output_ex.dat"), "AMOUNT=221\r\nENC_DATA=") << how;
+        std::vector<json> lines = Lines();
+        ASSERT_EQ(lines.size(), 2u) << how;
+        EXPECT_EQ(lines[1]["outcome"], "completed") << how;
+    }
+}
+
+TEST_F(Journal, LibraryThatOverwritesTheInstanceIdCannotRenameTheLane)
+{
+    SetTestEnv("BRENNICK_FIXTURE_SCRIBBLE_ID", "1");
+    EXPECT_EQ(Run("/o1 /a221 /quarnid3").exitCode, 0u);
+    for (const json& line : Lines()) EXPECT_EQ(line["instance"], "3");
+    EXPECT_EQ(Read(exchange / "output_ex.dat-3"), "AMOUNT=221\r\nENC_DATA=");
+}
+
 TEST_F(Journal, ArgumentTextIsFlaggedOnlyWhenCut)
 {
     for (std::size_t size : {2048u, 2049u}) {

@@ -314,3 +314,38 @@ TEST_F(EndToEnd, ClosedStandardOutputCannotBecomeAResultFile)
     EXPECT_EQ(journal.find("FOREIGN"), std::string::npos) << journal;
     EXPECT_EQ(Read(exchange / "output_ex.txt").find("FOREIGN"), std::string::npos);
 }
+
+TEST_F(EndToEnd, AfterAFaultNoCodeOfTheLibraryRunsAgain)
+{
+    // Its unload could wait forever on a lock that the fault left held.
+    SetTestEnv("BRENNICK_FIXTURE_FAULT", "crash");
+    SetTestEnv("BRENNICK_FIXTURE_UNLOAD", "hang");
+    fs::create_directories(base / "journal");
+    SetSetting("JournalPath", (base / "journal").string() + '\0');
+    auto start = std::chrono::steady_clock::now();
+    RunResult r = Run("/o1 /a221");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(r.exitCode, 4u);
+    std::string journal = Read(fs::directory_iterator(base / "journal")->path());
+    EXPECT_NE(journal.find("\"outcome\":\"library-fault\""), std::string::npos) << journal;
+}
+
+TEST_F(EndToEnd, ProcessesThatTheLibraryForksAreNotTheRun)
+{
+    fs::create_directories(base / "journal");
+    SetSetting("JournalPath", (base / "journal").string() + '\0');
+    SetTestEnv("BRENNICK_FIXTURE_FORK", "abort");
+    for (const char* how : {"abort", "return"}) {
+        for (const auto& e : fs::directory_iterator(base / "journal")) fs::remove(e.path());
+        SetEnv("BRENNICK_FIXTURE_FORK", how);
+        RunResult r = Run("/o1 /a221");
+        EXPECT_EQ(r.exitCode, 0u) << how;
+        EXPECT_EQ(Read(exchange / "output.dat"), OutputDatWithAmount("221")) << how;
+        std::string journal = Read(fs::directory_iterator(base / "journal")->path());
+        EXPECT_EQ(std::count(journal.begin(), journal.end(), '\n'), 2) << how << "\n" << journal;
+    }
+    // The helper that aborted ended by its own signal, as without the guard.
+    SetEnv("BRENNICK_FIXTURE_FORK", "abort");
+    Run("/o1 /a221");
+    EXPECT_EQ(Read(libraryLog / "child.txt"), "signal " + std::to_string(SIGABRT));
+}

@@ -79,6 +79,15 @@ class BrennickPay(unittest.TestCase):
         r = brennick_pay.pay("purchase", 221, work_dir=self.tmp.name, exchange=self.exchange)
         self.assertEqual((r.exit_code, r.started), (2, False))
 
+    def test_a_library_that_ends_the_process_leaves_the_outcome_unknown(self):
+        # _Exit(2) after the approval: the exit code alone reads "not started".
+        journal = os.path.join(self.tmp.name, "journal")
+        os.makedirs(journal)
+        self.setting(self.key, "JournalPath", journal)
+        os.environ["PAYSIM_FAULT"] = "vanish-after"
+        r = brennick_pay.pay("purchase", 221, work_dir=self.tmp.name)
+        self.assertEqual((r.exit_code, r.started, r.outcome_unknown), (2, True, True))
+
     def test_a_trace_id_cannot_name_another_lane(self):
         r = brennick_pay.pay("purchase", 221, trace_id="INV/quarnid7", work_dir=self.tmp.name)
         self.assertEqual((r.exit_code, r.started, r.outcome_unknown), (2, False, False))
