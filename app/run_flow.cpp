@@ -66,8 +66,11 @@ int WriteOutcome(const CallOutcome& call, bool libraryExited)
     g_end.record = g_record;
     g_end.files = &g_files;
     if (written != 0) {
+        // The box waits for a click: the outcome is on disk before it shows.
         NoteFileError(g_files);
-        return End("files-incomplete", kExitNotWritten);
+        int code = End("files-incomplete", kExitNotWritten);
+        platform::ShowErrorBox(g_errorText);
+        return code;
     }
     if (libraryExited) return End("library-exit", kExitLibraryFault);
     return End(call.clean ? "completed" : "library-fault",
@@ -96,6 +99,9 @@ void OnLibraryExit(int status)
 int RunBrennick(const char* argumentText)
 {
     int settings = ReadInstallationSettings();
+    // Nobody to click a box or press a key: nothing may wait for them.
+    g_end.unattended = g_unattendedSetting || !platform::DesktopVisible();
+    platform::SetUnattended(g_end.unattended);
     OpenJournal();
     if (settings != 0) {
         platform::ShowErrorBox(g_errorText);

@@ -175,6 +175,7 @@ void JournalEnd(const RunEnd& end)
     JsonText(&j, "outcome", end.outcome);
     JsonNumber(&j, "exit", end.exitCode);
     if (end.box != nullptr) JsonText(&j, "box", end.box);
+    if (end.unattended) JsonTrue(&j, "unattended");
     if (end.hasError) {
         JsonOpen(&j, "error", '{');
         JsonNumber(&j, "code", static_cast<long long>(end.errorCode));

@@ -25,6 +25,7 @@ struct RunEnd {
     const char* fault;
     const UserAuthInt* record;
     const ResultFiles* files;
+    bool unattended;
 };
 
 // Opens the day's journal file for appending; nothing without JournalPath.

@@ -103,7 +103,7 @@ int CloseResultFiles(ResultFiles* files)
         files->handle[i] = platform::kNoFile;
     }
     if (files->firstFailed < 0) return 0;
-    ShowFileBox("Unable to write file %s! %lx (%lu)", files->path[files->firstFailed],
-                files->errorCode);
+    std::snprintf(g_errorText, kErrorTextSize, "Unable to write file %s! %lx (%lu)",
+                  files->path[files->firstFailed], files->errorCode, files->errorCode);
     return -1;
 }

@@ -38,7 +38,8 @@ int CreateResultFiles(ResultFiles* files);
 void WriteResultFile(ResultFiles* files, ResultFile which, const char* bytes, std::size_t size);
 
 // Closes the three files. 0 when every write and close succeeded and each
-// file is still the one its path names; otherwise -1 after the box "Unable
-// to write file %s! %x (%lu)" for the first file that failed (code 2 for a
-// file that was removed or replaced).
+// file is still the one its path names; otherwise -1 with "Unable to write
+// file %s! %x (%lu)" for the first file that failed (code 2 for a file that
+// was removed or replaced) in g_errorText, for a box that the caller shows
+// once the outcome is safe.
 int CloseResultFiles(ResultFiles* files);

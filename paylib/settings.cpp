@@ -11,6 +11,7 @@ char g_outputExDatPath[kResultPathSize];
 char g_outputExTxtPath[kResultPathSize];
 char g_journalFolder[kSettingValueSize];
 SettingFailure g_settingFailure;
+bool g_unattendedSetting;
 
 namespace {
 
@@ -98,9 +99,10 @@ int ReadInstallationSettings()
     // land where the caller never looks.
     bool unusable = g_settingFailure.name != nullptr;
 
-    // The journal is optional: one that cannot be read is no journal.
+    // The journal and the mode are optional: unreadable, they are not set.
     if (!ReadSettingText("JournalPath", value)) value[0] = '\0';
     CopyText(g_journalFolder, sizeof g_journalFolder, value);
+    g_unattendedSetting = ReadSettingText("Unattended", value) && std::strcmp(value, "1") == 0;
     if (!unusable) {
         g_settingFailure.name = nullptr;
         return 0;

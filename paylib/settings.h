@@ -30,6 +30,10 @@ extern char g_outputExTxtPath[kResultPathSize];
 // The run journal's folder from JournalPath; empty when there is none.
 extern char g_journalFolder[kSettingValueSize];
 
+// Unattended is "1": nobody sits at the machine, so no box is shown and no
+// key waited for.
+extern bool g_unattendedSetting;
+
 // The first of LocationPath and ExchangePath that is there but cannot be
 // read; name is null when both could be read or are missing.
 struct SettingFailure {

@@ -25,8 +25,17 @@ constexpr char kPathSeparator = '\\';
 constexpr char kPathSeparator = '/';
 #endif
 
-// The modal "ERROR" box; returns once the user has dismissed it.
+// The modal "ERROR" box; returns once the user has dismissed it. Unattended,
+// it is the line "ERROR: <text>" on standard error instead (on Windows only
+// where the caller gave the process one), and the usage screen opens no
+// console and waits for no key.
 void ShowErrorBox(const char* text);
+void SetUnattended(bool unattended);
+bool IsUnattended();
+// False where nobody can see a window of the process: on Windows a window
+// station that is not visible (a service, a task run whether a user is
+// logged on or not). Always true on POSIX, whose box is a line anyway.
+bool DesktopVisible();
 
 // Reads one value of a key under the local machine's settings store. The key
 // is opened afresh for every call. On entry *length is the buffer's size; on

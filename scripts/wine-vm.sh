@@ -36,15 +36,26 @@ make_image() {
   [ "$(id -u)" -eq 0 ] || unavailable "making the machine needs root (debootstrap)"
   command -v debootstrap >/dev/null && command -v qemu-system-x86_64 >/dev/null ||
     unavailable "debootstrap or qemu-system-x86_64 is missing"
+  # The archive that the host's own apt installs from (its mirror, a local
+  # one, or one behind a proxy), never a host named here.
+  local mirror proxy=""
+  mirror=$(apt-get indextargets --format '$(SITE) $(RELEASE) $(COMPONENT)' 2>/dev/null |
+    awk '$2 == "bookworm" && $3 == "main" {print $1; exit}')
+  [ -n "$mirror" ] || unavailable "the host's apt sources name no archive of Debian 12 (bookworm main)"
+  eval "$(apt-config shell proxy Acquire::http::Proxy)"
+  if [ -n "$proxy" ] && [ -z "${http_proxy:-}" ]; then export http_proxy=$proxy; fi
   local tree=$vm/root
   rm -rf "$tree" "$vm/root.img" "$vm/root.img.new"
   mkdir -p "$vm"
   echo "wine-vm: making the machine in $vm (once; a few minutes)"
   debootstrap --arch=amd64 --variant=minbase \
     --include=linux-image-amd64,initramfs-tools,kmod,python3,cmake \
-    bookworm "$tree" http://deb.debian.org/debian >"$vm/debootstrap.log" 2>&1 ||
+    bookworm "$tree" "$mirror" >"$vm/debootstrap.log" 2>&1 ||
     unavailable "debootstrap failed, see $vm/debootstrap.log"
   cp /etc/resolv.conf "$tree/etc/resolv.conf"
+  if [ -n "$proxy" ]; then
+    printf 'Acquire::http::Proxy "%s";\n' "$proxy" >"$tree/etc/apt/apt.conf.d/01proxy"
+  fi
   # 9p carries the tree and the results; the initramfs must load it.
   printf '%s\n' 9p 9pnet 9pnet_virtio virtio_blk virtio_pci ext4 >>"$tree/etc/initramfs-tools/modules"
   for m in proc sys dev; do mount --bind "/$m" "$tree/$m"; done

@@ -37,7 +37,7 @@ bool OpenUsageConsole()
 
 void PauseForKey()
 {
-    if (!::isatty(STDIN_FILENO)) return;
+    if (IsUnattended() || !::isatty(STDIN_FILENO)) return;
 
     // Raw mode comes before the prompt: a key pressed as soon as the prompt
     // shows must neither echo nor wait for a line end.

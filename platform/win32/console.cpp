@@ -11,6 +11,8 @@ namespace platform {
 
 bool OpenUsageConsole()
 {
+    // Unattended, the text goes to the standard output the caller gave, if any.
+    if (IsUnattended()) return true;
     FreeConsole();
     if (!AllocConsole()) return false;
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -29,6 +31,7 @@ bool OpenUsageConsole()
 
 void PauseForKey()
 {
+    if (IsUnattended()) return;
     // The command interpreter named by COMSPEC shares the new console.
     std::system("pause");
 }

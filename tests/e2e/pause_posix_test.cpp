@@ -109,3 +109,32 @@ TEST_F(UsagePause, GivesTheTerminalBackWhenEndedBySignal)
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     EXPECT_TRUE(EchoAndCanonical());
 }
+
+TEST(UnattendedUsage, EndsAtOnceOnATerminal)
+{
+    ResetSettings();
+    SetSetting("LocationPath", FixtureLibrary("full") + '\0');
+    SetSetting("Unattended", std::string("1") + '\0');
+    std::string program = ProgramDirectory() + "/brennick";
+    int master = -1;
+    pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(program.c_str(), program.c_str(), "/?", static_cast<char*>(nullptr));
+        ::_exit(122);
+    }
+    std::string seen;
+    ReadUntil(master, "Brennick /gs", &seen, 10000);
+    int status = -1;
+    bool ended = false;
+    for (int i = 0; i < 100 && !ended; ++i, ::usleep(50000)) ended = ::waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    ::close(master);
+    EXPECT_TRUE(ended) << "it waited for a key";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(seen.find("Press any key"), std::string::npos);
+    ResetSettings();
+}

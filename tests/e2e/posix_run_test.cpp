@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <atomic>
 #include <thread>
 #include <csignal>
 #include <cstdlib>
@@ -348,4 +349,55 @@ TEST_F(EndToEnd, ProcessesThatTheLibraryForksAreNotTheRun)
     SetEnv("BRENNICK_FIXTURE_FORK", "abort");
     Run("/o1 /a221");
     EXPECT_EQ(Read(libraryLog / "child.txt"), "signal " + std::to_string(SIGABRT));
+}
+
+TEST_F(EndToEnd, OutcomeIsOnDiskBeforeTheWriteFailureBoxWaits)
+{
+    // The box's line goes into a full pipe: the run waits at it as it would
+    // for a click, until the test reads.
+    fs::create_directories(base / "journal");
+    SetSetting("JournalPath", (base / "journal").string() + '\0');
+    SetTestEnv("BRENNICK_FIXTURE_TAMPER", "rename-folder");
+    SetTestEnv("BRENNICK_FIXTURE_TARGET", (exchange / "output_ex.dat").string());
+    int box[2];
+    ASSERT_EQ(::pipe(box), 0);
+    ::fcntl(box[1], F_SETFL, O_NONBLOCK);
+    char block[4096] = {};
+    while (::write(box[1], block, sizeof block) > 0) {
+    }
+    ::fcntl(box[1], F_SETFL, 0);
+    ::fcntl(box[0], F_SETFL, O_NONBLOCK);
+
+    const std::string program = ProgramDirectory() + "/brennick";
+    std::atomic<bool> done{false};
+    RunResult r;
+    std::thread run([&] {
+        r = RunProgramWithArguments({}, work.string(), [&] {
+            if (::chdir(work.c_str()) != 0) ::_exit(121);
+            ::dup2(box[1], 2);
+            ::execl(program.c_str(), program.c_str(), "/o1 /a221", static_cast<char*>(nullptr));
+            ::_exit(122);
+        });
+        done = true;
+    });
+    bool endWhileWaiting = false;
+    for (int i = 0; i < 500 && !endWhileWaiting && !done; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (const auto& e : fs::directory_iterator(base / "journal"))
+            endWhileWaiting |= Read(e.path()).find("\"event\":\"end\"") != std::string::npos && !done;
+    }
+    std::string drained;
+    while (!done) {
+        char buf[4096];
+        ssize_t n = ::read(box[0], buf, sizeof buf);
+        if (n > 0) drained.append(buf, static_cast<std::size_t>(n));
+        else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    run.join();
+    for (char c; ::read(box[0], &c, 1) == 1;) drained += c;
+    ::close(box[0]);
+    ::close(box[1]);
+    EXPECT_TRUE(endWhileWaiting);
+    EXPECT_EQ(r.exitCode, 3u);
+    EXPECT_NE(drained.find("ERROR: Unable to write file"), std::string::npos);
 }

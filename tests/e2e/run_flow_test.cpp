@@ -1,6 +1,7 @@
 // The run as a whole: exit codes, the "ERROR" box, which runs reach the
 // library and which leave the result files alone.
 #include <cstring>
+#include <functional>
 
 #include "e2e/e2e_fixture.h"
 #include "paylib/record.h"
@@ -123,4 +124,50 @@ TEST_F(EndToEnd, OperationCodeFillsTheValueBufferToItsLastByte)
     UserAuthInt rec = AsRecord(Received());
     EXPECT_EQ(GetU32(rec.operType), 0u);
     EXPECT_STREQ(rec.amount, "5");
+}
+
+TEST_F(EndToEnd, UnattendedRunsShowNoBoxButTellStandardError)
+{
+    SetSetting("Unattended", std::string("1") + '\0');
+    fs::create_directories(base / "journal");
+    SetTestEnv("BRENNICK_FIXTURE_TARGET", (exchange / "output_ex.dat").string());
+    struct Case {
+        std::string text;
+        std::function<void()> prepare;
+        unsigned long exitCode;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"/o1", [this] { SetSetting("LocationPath", (base / "none.lib").string() + '\0'); }, 2,
+         "Unable to load library!"},
+        {"/o1 /quarnid*", [] {}, 2, "Invalid instance id!"},
+        {"/o1 /a221", [] { SetEnv("BRENNICK_FIXTURE_TAMPER", "rename-folder"); }, 3,
+         "Unable to write file " + (exchange / "output.dat").string() + "! 2 (2)"},
+    };
+    for (const Case& c : cases) {
+        UseLibrary("full");
+        SetSetting("JournalPath", (base / "journal").string() + '\0');
+        c.prepare();
+        RunResult r = Run(c.text);
+        UnsetEnv("BRENNICK_FIXTURE_TAMPER");
+        fs::remove_all(exchange.string() + ".moved");
+        fs::create_directories(exchange);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.text;
+        if (kWindows) {
+            EXPECT_TRUE(r.boxes.empty()) << c.text;   // no MessageBoxA at all
+            EXPECT_NE(r.standardOutput.find("ERROR: " + c.message + "\r\n"), std::string::npos)
+                << r.standardOutput;
+        } else {
+            ASSERT_EQ(r.boxes.size(), 1u) << c.text;   // the line on standard error
+            EXPECT_EQ(r.boxes[0].text, c.message);
+        }
+    }
+    std::string journal = Read(fs::directory_iterator(base / "journal")->path());
+    auto count = [&journal](const std::string& part) {
+        std::size_t n = 0;
+        for (std::size_t at = journal.find(part); at != std::string::npos; at = journal.find(part, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("\"event\":\"end\""), cases.size());
+    EXPECT_EQ(count("\"unattended\":true"), cases.size());
 }

@@ -28,3 +28,15 @@ TEST_F(EndToEnd, UsagePauseGoesThroughTheInterpreterNamedByComspec)
     EXPECT_EQ(r.exitCode, 0u);
     EXPECT_EQ(Read(libraryLog / "shell.txt"), "/c pause");
 }
+
+TEST_F(EndToEnd, UnattendedUsageScreenOnlyPrintsItsText)
+{
+    SetSetting("Unattended", std::string("1") + '\0');
+    SetTestEnv("COMSPEC", ProgramDirectory() + (kWindows ? "\\fake_shell.exe" : "/none"));
+    RunResult r = Run("/?");
+    EXPECT_EQ(r.exitCode, 0u);
+    std::string out = r.standardOutput;
+    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());   // msvcrt's text mode
+    EXPECT_EQ(out, kExpectedUsage);
+    EXPECT_FALSE(fs::exists(libraryLog / "shell.txt")) << "no pause";
+}
