@@ -98,6 +98,7 @@ void OnLibraryExit(int status)
 
 int RunBrennick(const char* argumentText)
 {
+    BeginJournalRun();
     int settings = ReadInstallationSettings();
     // Nobody to click a box or press a key: nothing may wait for them.
     g_end.unattended = g_unattendedSetting || !platform::DesktopVisible();
@@ -165,7 +166,9 @@ int RunBrennick(const char* argumentText)
 
     // From the call to the last line of the journal nothing is allocated: a
     // library that faulted may have left the heap locked or broken.
-    JournalCall(argumentText);
+    TextSpan spans[kSwitchSpanCount];
+    int spanCount = FindSwitchSpans(argumentText, spans);
+    JournalCall(argumentText, spans, spanCount, record.TraceID, sizeof record.TraceID);
     g_record = &record;
     g_callStart = platform::MonotonicMilliseconds();
     platform::CatchExit(OnLibraryExit);

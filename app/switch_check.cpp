@@ -17,21 +17,42 @@ struct Occurrence {
     const char* valueEnd;     // the next blank or the end of the text
 };
 
-}  // namespace
-
-bool FindSwitchInsideValue(const char* argumentText, const char** inner, const char** outer)
+// The first occurrences; "/o" gets its value only when asked for, since it
+// is read as a number and holds no switch.
+void FindOccurrences(const char* argumentText, bool withOperationValue, Occurrence* found)
 {
-    Occurrence found[kSwitchCount];
     bool hasOperation = std::strstr(argumentText, "/o") != nullptr;
     for (int i = 0; i < kSwitchCount; ++i) {
         Occurrence& o = found[i];
         o.name = kSwitches[i];
         o.at = (o.name[1] == 'g' && hasOperation) ? nullptr : std::strstr(argumentText, o.name);
         o.valueStart = o.valueEnd = nullptr;
-        if (o.at == nullptr || o.name[1] == 'o') continue;
+        if (o.at == nullptr || (o.name[1] == 'o' && !withOperationValue)) continue;
         o.valueStart = o.at + std::strlen(o.name);
         o.valueEnd = o.valueStart + std::strcspn(o.valueStart, " ");
     }
+}
+
+}  // namespace
+
+int FindSwitchSpans(const char* argumentText, TextSpan* spans)
+{
+    Occurrence found[kSwitchCount];
+    FindOccurrences(argumentText, true, found);
+    int count = 0;
+    for (const Occurrence& o : found) {
+        if (o.at == nullptr) continue;
+        spans[count].start = static_cast<std::size_t>(o.at - argumentText);
+        spans[count].end = static_cast<std::size_t>(o.valueEnd - argumentText);
+        ++count;
+    }
+    return count;
+}
+
+bool FindSwitchInsideValue(const char* argumentText, const char** inner, const char** outer)
+{
+    Occurrence found[kSwitchCount];
+    FindOccurrences(argumentText, false, found);
 
     const Occurrence* bestInner = nullptr;
     const Occurrence* bestOuter = nullptr;

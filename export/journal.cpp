@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "export/card_mask.h"
 #include "export/json_line.h"
 #include "export/result_lists.h"
 #include "paylib/process_state.h"
@@ -23,6 +24,9 @@ constexpr std::size_t kLineSize = 6 * (kArgumentLimit + kErrorTextSize + 4 * kRe
 
 platform::FileHandle g_journal = platform::kNoFile;
 char g_line[kLineSize];
+char g_runId[17];
+// A text with its card numbers masked, for the moment it is added.
+char g_masked[kErrorTextSize + kLineSize / 8];
 
 void PutDigits(char* out, int value, int width)
 {
@@ -60,8 +64,23 @@ void BeginLine(JsonLine* j, const char* event)
     JsonBegin(j, g_line, sizeof g_line);
     JsonText(j, "event", event);
     AddTime(j);
+    JsonText(j, "run", g_runId);
     JsonNumber(j, "pid", static_cast<long long>(platform::ProcessId()));
     JsonText(j, "instance", g_instanceId);
+}
+
+// Adds a text that may hold a card number the library or the system put in.
+void AddMasked(JsonLine* j, const char* key, const char* bytes, std::size_t size)
+{
+    if (size > sizeof g_masked) size = sizeof g_masked;
+    std::copy_n(bytes, size, g_masked);
+    MaskCardNumbers(g_masked, size);
+    JsonText(j, key, g_masked, size);
+}
+
+void AddMasked(JsonLine* j, const char* key, const char* text)
+{
+    AddMasked(j, key, text, std::strlen(text));
 }
 
 // One write per line: concurrent runs appending to the same file never
@@ -75,7 +94,7 @@ void WriteLine(JsonLine* j)
 void AddField(JsonLine* j, const char* key, const char* field, std::size_t width)
 {
     std::size_t n = FieldTextLength(field, width);
-    if (n > 0) JsonText(j, key, field, n);
+    if (n > 0) AddMasked(j, key, field, n);
 }
 
 void AddResult(JsonLine* j, const UserAuthInt* r)
@@ -112,7 +131,8 @@ void AddWritten(JsonLine* j, const ResultFiles* files)
 
 }  // namespace
 
-std::size_t MaskArguments(const char* text, char* out, std::size_t limit, bool* truncated)
+std::size_t MaskArguments(const char* text, const TextSpan* spans, int spanCount, char* out,
+                          std::size_t limit, bool* truncated)
 {
     std::size_t n = std::strlen(text);
     *truncated = n > limit;
@@ -126,13 +146,34 @@ std::size_t MaskArguments(const char* text, char* out, std::size_t limit, bool* 
             for (std::size_t i = start; i < end && i < n; ++i) out[i] = '*';
         }
     }
+    // Text that no switch takes may be the rest of a card number that a
+    // blank cut off its switch: "/tM4111 1111 1111 1111=2812?".
+    if (spans != nullptr) {
+        for (std::size_t i = 0; i < n; ++i) {
+            bool loose = true;
+            for (int s = 0; s < spanCount && loose; ++s) loose = i < spans[s].start || i >= spans[s].end;
+            if (loose && out[i] >= '0' && out[i] <= '9') out[i] = '*';
+        }
+    }
+    MaskCardNumbers(out, n);
     return n;
 }
 
-void MaskPan(const char* pan, std::size_t size, char* out)
+void BeginJournalRun()
 {
-    for (std::size_t i = 0; i < size; ++i)
-        out[i] = (size >= 11 && (i < 6 || i >= size - 4)) ? pan[i] : '*';
+    unsigned char random[8] = {};
+    if (!platform::RandomBytes(random, sizeof random)) {
+        // Without the system's source: time and process, still unlikely to meet.
+        unsigned long long mix = platform::MonotonicMilliseconds() * 0x9E3779B97F4A7C15ULL ^
+                                 platform::ProcessId();
+        for (unsigned char& b : random) b = static_cast<unsigned char>(mix >>= 8);
+    }
+    static const char hex[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < sizeof random; ++i) {
+        g_runId[2 * i] = hex[random[i] >> 4];
+        g_runId[2 * i + 1] = hex[random[i] & 15];
+    }
+    g_runId[16] = '\0';
 }
 
 void OpenJournal()
@@ -148,23 +189,35 @@ void OpenJournal()
     if (!platform::OpenForAppend(path, &g_journal)) g_journal = platform::kNoFile;
 }
 
-void JournalCall(const char* argumentText)
+void JournalCall(const char* argumentText, const TextSpan* spans, int spanCount,
+                 const char* traceId, std::size_t traceSize)
 {
     if (g_journal == platform::kNoFile) return;
     static char masked[kArgumentLimit];
     bool truncated = false;
-    std::size_t n = MaskArguments(argumentText, masked, sizeof masked, &truncated);
+    std::size_t n = MaskArguments(argumentText, spans, spanCount, masked, sizeof masked, &truncated);
     JsonLine j;
     BeginLine(&j, "call");
     JsonText(&j, "version", BRENNICK_VERSION);
     JsonText(&j, "args", masked, n);
     if (truncated) JsonTrue(&j, "args_truncated");
+    // The register's own reference, to find its run by.
+    static char trace[kArgumentLimit];
+    std::size_t t = FieldTextLength(traceId, traceSize);
+    if (t > 0) {
+        std::copy_n(traceId, t, g_masked);
+        g_masked[t] = '\0';
+        bool ignored = false;
+        JsonText(&j, "trace", trace, MaskArguments(g_masked, nullptr, 0, trace, sizeof trace, &ignored));
+    }
     JsonText(&j, "library", g_libraryPath);
     JsonOpen(&j, "files", '[');
     for (const char* path : {g_outputDatPath, g_outputExDatPath, g_outputExTxtPath})
         JsonText(&j, nullptr, path);
     JsonClose(&j, ']');
     WriteLine(&j);
+    // The one proof that the library was entered survives a power cut.
+    platform::FlushFile(g_journal);
 }
 
 void JournalEnd(const RunEnd& end)
@@ -174,12 +227,12 @@ void JournalEnd(const RunEnd& end)
     BeginLine(&j, "end");
     JsonText(&j, "outcome", end.outcome);
     JsonNumber(&j, "exit", end.exitCode);
-    if (end.box != nullptr) JsonText(&j, "box", end.box);
+    if (end.box != nullptr) AddMasked(&j, "box", end.box);
     if (end.unattended) JsonTrue(&j, "unattended");
     if (end.hasError) {
         JsonOpen(&j, "error", '{');
         JsonNumber(&j, "code", static_cast<long long>(end.errorCode));
-        JsonText(&j, "detail", end.errorDetail ? end.errorDetail : "");
+        AddMasked(&j, "detail", end.errorDetail ? end.errorDetail : "");
         JsonClose(&j, '}');
     }
     if (end.called) {

@@ -1,7 +1,8 @@
 // The run journal: with JournalPath set, two JSON lines per run that calls
 // the library ("call" before, "end" after) and one for every other run,
-// appended to brennick-YYYYMMDD.jsonl in that folder. Nothing that fails in
-// the journal changes the run. Card data never reaches it.
+// appended to brennick-YYYYMMDD.jsonl in that folder, both with the run's id.
+// Nothing that fails in the journal changes the run. Card data never reaches
+// it.
 #pragma once
 
 #include <cstddef>
@@ -28,16 +29,28 @@ struct RunEnd {
     bool unattended;
 };
 
+// A stretch [start, end) of the argument text that belongs to a switch: its
+// characters and its value. What lies outside every span is loose text.
+struct TextSpan {
+    std::size_t start;
+    std::size_t end;
+};
+
+// Draws the run's id; the first thing a run does, so that every line of the
+// run carries it.
+void BeginJournalRun();
 // Opens the day's journal file for appending; nothing without JournalPath.
 void OpenJournal();
-// The "call" line, right before the library's processing entry point.
-void JournalCall(const char* argumentText);
+// The "call" line, right before the library's processing entry point, on
+// disk before it returns. spans are the switches of the text; traceId the
+// trace id as the record holds it.
+void JournalCall(const char* argumentText, const TextSpan* spans, int spanCount,
+                 const char* traceId, std::size_t traceSize);
 // The "end" line; then the journal is closed. Allocates nothing.
 void JournalEnd(const RunEnd& end);
 
-// The argument text as the journal shows it: every value of "/t" and "/e"
-// as '*' of the same length, cut at limit bytes. Returns the length.
-std::size_t MaskArguments(const char* text, char* out, std::size_t limit, bool* truncated);
-// A card number as the journal shows it: the first six and last four
-// characters kept, the others '*'; shorter than 11 characters, all '*'.
-void MaskPan(const char* pan, std::size_t size, char* out);
+// The argument text as the journal shows it, cut at limit bytes: every value
+// of "/t" and "/e" as '*' of the same length, every digit of loose text (none
+// without spans) as '*', and card numbers masked. Returns the length.
+std::size_t MaskArguments(const char* text, const TextSpan* spans, int spanCount, char* out,
+                          std::size_t limit, bool* truncated);

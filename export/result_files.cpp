@@ -46,8 +46,10 @@ int CreateResultFiles(ResultFiles* files)
     for (int i = 0; i < kResultFileCount; ++i)
         if (!platform::MakeFullPath(files->path[i], files->fullPath[i], platform::kFullPathSize))
             std::snprintf(files->fullPath[i], platform::kFullPathSize, "%s", files->path[i]);
+    bool created[kResultFileCount] = {};
     for (int i = 0; i < kResultFileCount && failed < 0; ++i)
-        if (!platform::OpenResultFile(files->path[i], &files->handle[i], &code)) failed = i;
+        if (!platform::OpenResultFile(files->path[i], &files->handle[i], &created[i], &code))
+            failed = i;
     // One run per lane: a second run would empty the first one's answer or
     // mix its own into it. A file system without locks cannot tell; the run
     // goes on there as it always has.
@@ -59,7 +61,15 @@ int CreateResultFiles(ResultFiles* files)
         if (!platform::TruncateFile(files->handle[i], &code)) failed = i;
         if (locked) platform::UnlockFile(files->handle[i]);
     }
-    if (failed < 0 && !busy) return kFilesCreated;
+    if (failed < 0 && !busy) {
+        // On disk before the library is called: after a power cut during the
+        // call an old answer must not come back, nor a new file vanish.
+        for (int i = 0; i < kResultFileCount; ++i) {
+            platform::FlushFile(files->handle[i]);
+            if (created[i]) platform::FlushFolderEntry(files->fullPath[i]);
+        }
+        return kFilesCreated;
+    }
 
     if (failed >= 0) Remember(files, failed, code);
     for (platform::FileHandle& h : files->handle) {

@@ -90,17 +90,28 @@ struct LocalTime {
 LocalTime LocalNow();
 unsigned long ProcessId();
 unsigned long long MonotonicMilliseconds();
+// Opens for appending, creating the file (and then putting its folder's entry
+// on disk); on POSIX a new file is readable and writable by its owner and
+// group only.
 bool OpenForAppend(const char* path, FileHandle* file);
 // Appends one line in one piece, also while other processes append to the
-// same file.
+// same file. A file that does not end in a line feed gets one first; an
+// append that fails or is short is undone, so no cut line stays behind.
 bool AppendLine(FileHandle file, const char* bytes, std::size_t size);
+// Fills buffer from the system's random source; false when there is none.
+bool RandomBytes(void* buffer, std::size_t size);
 
 // Result files, held open by handle across the library call. OpenResultFile
 // creates a missing file and leaves an existing one's bytes alone; it never
 // follows a symbolic link and refuses anything but a regular file (a folder,
 // a FIFO, a device). The other calls report the platform's error code of a
 // failure. None of them allocates memory.
-bool OpenResultFile(const char* path, FileHandle* file, unsigned long* errorCode);
+bool OpenResultFile(const char* path, FileHandle* file, bool* created, unsigned long* errorCode);
+// Puts what was written to file on disk.
+bool FlushFile(FileHandle file);
+// Puts the entry of a file just created in its folder on disk (POSIX; the
+// Windows file systems do this with the file).
+void FlushFolderEntry(const char* path);
 bool TruncateFile(FileHandle file, unsigned long* errorCode);
 bool WriteWholly(FileHandle file, const char* bytes, std::size_t size,
                  unsigned long* errorCode);

@@ -1,6 +1,7 @@
 // Time, process and error texts for the run journal.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,8 +55,20 @@ void DescribeError(unsigned long code, char* out, std::size_t size)
 
 bool OpenForAppend(const char* path, FileHandle* file)
 {
-    int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                    0644);
+    // Read access: the last byte tells whether the file ends in a line feed.
+    const int flags = O_RDWR | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = ::open(path, flags);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path, flags | O_CREAT | O_EXCL, 0660);
+        if (fd >= 0) {
+            // The registers' users of the group share it; the umask must not
+            // take the group's write away, and others get nothing.
+            ::fchmod(fd, 0660);
+            FlushFolderEntry(path);
+        } else if (errno == EEXIST) {
+            fd = ::open(path, flags);
+        }
+    }
     if (fd < 0) return false;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -72,11 +85,29 @@ bool AppendLine(FileHandle file, const char* bytes, std::size_t size)
     // NFS, and a short write would split the line: runs take turns. The run
     // waits two seconds at most for its turn (another run holds it for
     // microseconds); without it the line is still written.
+    int fd = static_cast<int>(file);
     bool locked = LockFileWaiting(file, 2000);
+    struct stat st;
+    bool known = ::fstat(fd, &st) == 0;
+    off_t before = known ? st.st_size : 0;
+    char last = '\n';
+    if (known && before > 0 && ::pread(fd, &last, 1, before - 1) != 1) last = '\n';
     unsigned long ignored;
-    bool ok = WriteWholly(file, bytes, size, &ignored);
+    bool ok = last == '\n' || WriteWholly(file, "\n", 1, &ignored);
+    if (ok) ok = WriteWholly(file, bytes, size, &ignored);
+    // A full disk leaves part of the line: take it back, so that the next
+    // line does not stick to it. Only in turn: another run's line may follow.
+    if (!ok && known && locked) {
+        int undone = ::ftruncate(fd, before);
+        (void)undone;
+    }
     if (locked) UnlockFile(file);
     return ok;
+}
+
+bool RandomBytes(void* buffer, std::size_t size)
+{
+    return ::getrandom(buffer, size, 0) == static_cast<ssize_t>(size);
 }
 
 }  // namespace platform

@@ -12,11 +12,19 @@
 
 namespace platform {
 
-bool OpenResultFile(const char* path, FileHandle* file, unsigned long* errorCode)
+bool OpenResultFile(const char* path, FileHandle* file, bool* created, unsigned long* errorCode)
 {
     // O_NONBLOCK: a FIFO without a reader must not hang the run; O_NOFOLLOW:
     // a link planted in a shared folder must not redirect the write.
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = ::open(path, flags);
+    *created = false;
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path, flags | O_CREAT | O_EXCL, 0644);
+        *created = fd >= 0;
+        // Another run made it in between.
+        if (fd < 0 && errno == EEXIST) fd = ::open(path, flags);
+    }
     if (fd < 0) {
         *errorCode = static_cast<unsigned long>(errno);
         return false;
@@ -122,6 +130,33 @@ bool LockFileWaiting(FileHandle file, int maxMilliseconds)
 void UnlockFile(FileHandle file)
 {
     ::flock(static_cast<int>(file), LOCK_UN);
+}
+
+bool FlushFile(FileHandle file)
+{
+    return ::fdatasync(static_cast<int>(file)) == 0;
+}
+
+void FlushFolderEntry(const char* path)
+{
+    char folder[kFullPathSize];
+    const char* slash = std::strrchr(path, '/');
+    std::size_t n = slash == nullptr ? 0 : static_cast<std::size_t>(slash - path);
+    if (n >= sizeof folder) return;
+    if (slash == nullptr) {
+        folder[0] = '.';
+        n = 1;
+    } else if (n == 0) {
+        folder[0] = '/';
+        n = 1;
+    } else {
+        std::memcpy(folder, path, n);
+    }
+    folder[n] = '\0';
+    int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
 }
 
 bool CloseFile(FileHandle file, unsigned long* errorCode)

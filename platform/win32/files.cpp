@@ -6,7 +6,7 @@
 
 namespace platform {
 
-bool OpenResultFile(const char* path, FileHandle* file, unsigned long* errorCode)
+bool OpenResultFile(const char* path, FileHandle* file, bool* created, unsigned long* errorCode)
 {
     // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself instead of its target,
     // so that the check below can refuse it.
@@ -17,6 +17,7 @@ bool OpenResultFile(const char* path, FileHandle* file, unsigned long* errorCode
         *errorCode = GetLastError();
         return false;
     }
+    *created = GetLastError() != ERROR_ALREADY_EXISTS;
     BY_HANDLE_FILE_INFORMATION info;
     bool regular = GetFileType(h) == FILE_TYPE_DISK &&
                    GetFileInformationByHandle(h, &info) &&
@@ -134,6 +135,15 @@ void UnlockFile(FileHandle file)
 {
     OVERLAPPED at = LockPlace();
     UnlockFileEx(reinterpret_cast<HANDLE>(file), 0, 1, 0, &at);
+}
+
+bool FlushFile(FileHandle file)
+{
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) != 0;
+}
+
+void FlushFolderEntry(const char*)
+{
 }
 
 bool CloseFile(FileHandle file, unsigned long* errorCode)

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <atomic>
 #include <thread>
 #include <csignal>
@@ -400,4 +401,60 @@ TEST_F(EndToEnd, OutcomeIsOnDiskBeforeTheWriteFailureBoxWaits)
     EXPECT_TRUE(endWhileWaiting);
     EXPECT_EQ(r.exitCode, 3u);
     EXPECT_NE(drained.find("ERROR: Unable to write file"), std::string::npos);
+}
+
+TEST_F(EndToEnd, JournalLineCutByAFullDiskIsTakenBack)
+{
+    // All in a mount namespace of its own: a journal on a full tmpfs whose
+    // last page has room for part of a line, one run there, then one with
+    // room again; the day's file is copied out for the test to read.
+    fs::path journal = base / "journal", copy = base / "journal-copy";
+    fs::create_directories(journal);
+    SetSetting("JournalPath", journal.string() + '\0');
+    const std::string program = ProgramDirectory() + "/brennick";
+    RunResult r = RunProgramWithArguments({}, work.string(), [&] {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", journal.c_str(), "tmpfs", 0, "size=64k") != 0)
+            ::_exit(77);
+        std::time_t now = std::time(nullptr);
+        char name[32];
+        std::strftime(name, sizeof name, "brennick-%Y%m%d.jsonl", std::localtime(&now));
+        std::string old;
+        while (old.size() < 3900) old += "{\"event\":\"old\"}\n";
+        Write(journal / name, old);
+        int fd = ::open((journal / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
+        char block[4096] = {};
+        while (::write(fd, block, sizeof block) > 0) {
+        }
+        ::close(fd);
+        auto runOnce = [&] {
+            pid_t pid = ::fork();
+            if (pid == 0) {
+                if (::chdir(work.c_str()) != 0) ::_exit(121);
+                ::execl(program.c_str(), program.c_str(), "/o1 /a221", static_cast<char*>(nullptr));
+                ::_exit(122);
+            }
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+        };
+        runOnce();
+        fs::remove(journal / "filler");
+        runOnce();
+        fs::copy_file(journal / name, copy);
+        ::_exit(0);
+    });
+    if (r.exitCode == 77) GTEST_SKIP() << "no private mount namespace here (it needs root)";
+    std::istringstream in(Read(copy));
+    std::vector<std::string> events;
+    for (std::string line; std::getline(in, line);) {
+        std::size_t at = line.find("\"event\":\"");
+        ASSERT_EQ(line.back(), '}') << line;
+        events.push_back(at == std::string::npos ? "?" : line.substr(at + 9, 5));
+    }
+    // The first run's lines did not fit and are gone whole; the second's are there.
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[events.size() - 2], "call\"");
+    EXPECT_EQ(events.back(), "end\",");
+    EXPECT_EQ(std::count(events.begin(), events.end(), "old\"}"), static_cast<long>(events.size() - 2));
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "export/card_mask.h"
 #include "export/record_dump.h"
 #include "export/result_files.h"
 #include "export/result_lists.h"
@@ -226,3 +227,35 @@ TEST_F(Export, DumpWithoutRecordOrBufferFormsNothing)
 }
 
 }  // namespace
+
+TEST(CardMask, OnlyLuhnRunsOfThirteenToNineteenDigits)
+{
+    for (auto [text, masked] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"4111 1111 1111 1111", "**** **** **** ****"},
+             {"INV-4111-1111-1111-1111", "INV-****-****-****-****"},
+             {"CARD 4111111111111111=2812 OK", "CARD ****************=2812 OK"},
+             {"4012888888881881", "****************"},
+             {"378282246310005", "***************"},                     // 15 digits
+             {"634221831690 221 643", "634221831690 221 643"},            // RRN, amount, currency
+             {"4111111111111112", "4111111111111112"},                    // fails the check
+             {"4111  1111 1111 1111", "4111  1111 1111 1111"},            // two blanks end a run
+             {"41111111111111111111", "41111111111111111111"},            // 20 digits
+         }) {
+        std::string t = text;
+        MaskCardNumbers(t.data(), t.size());
+        EXPECT_EQ(t, masked) << text;
+    }
+}
+
+TEST(CardMask, PanKeepsSixAndFourOfItsLeadingRunOnly)
+{
+    for (auto [pan, masked] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"4111111111111111=2812101", "411111******1111********"},
+             {"D4111111111111111", "D411111******1111"},
+             {"1234567890", "**********"},
+         }) {
+        std::string out(pan.size(), '?');
+        MaskPan(pan.data(), pan.size(), out.data());
+        EXPECT_EQ(out, masked) << pan;
+    }
+}

@@ -1,0 +1,17 @@
+// Card numbers kept out of the journal, wherever they turn up: in loose
+// text of the command line, in a trace id, in what a library answered.
+#pragma once
+
+#include <cstddef>
+
+// A run of 13 to 19 digits, with single blanks or dashes allowed between
+// digits, that passes the Luhn check has every digit replaced by '*' in
+// place. Shorter numbers (an RRN, an authorization code, an amount) and runs
+// that fail the check stay as they are.
+void MaskCardNumbers(char* text, std::size_t size);
+
+// A card number field: the first six and last four digits of its leading
+// digit run kept (a run shorter than 11 digits: none), the rest of the run
+// and everything after it (a track-2 separator, an expiry) as '*'. What
+// stands before the run (the "D" of a keyed number) is kept.
+void MaskPan(const char* pan, std::size_t size, char* out);
