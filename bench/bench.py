@@ -58,12 +58,25 @@ def main():
 
     brennick = [str(BIN / "brennick"), "/o1 /a221 /c643"]
     loader = [str(BIN / "minimal_loader"), library, str(work / "x2")]
-    results = {"brennick": [], "loader": []}
+    # A run as installed, with its journal, and the same run with every flush
+    # to disk turned into nothing by libeatmydata: what durability costs.
+    (work / "j").mkdir()
+    (work / "registry2" / "software" / "Merot").mkdir(parents=True)
+    shutil.copytree(key, work / "registry2" / "software" / "Merot" / "Dovrex Auth Library")
+    (work / "registry2" / "software" / "Merot" / "Dovrex Auth Library" / "JournalPath").write_text(
+        str(work / "j") + "\n")
+    journal_env = dict(env, BRENNICK_REGISTRY=str(work / "registry2"))
+    eatmydata = next((p for p in ("/usr/lib/x86_64-linux-gnu/libeatmydata.so",
+                                  "/usr/lib/libeatmydata.so") if os.path.exists(p)), None)
+    results = {"brennick": [], "loader": [], "journal": [], "no flush": []}
     try:
         for i in range(args.runs):
-            # Interleaved, so that both see the same machine.
+            # Interleaved, so that all see the same machine.
             results["brennick"].append(measure(brennick, env))
             results["loader"].append(measure(loader, env))
+            results["journal"].append(measure(brennick, journal_env))
+            if eatmydata:
+                results["no flush"].append(measure(brennick, dict(journal_env, LD_PRELOAD=eatmydata)))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -76,6 +89,14 @@ def main():
     print(f"{'':12}{'wall ms':>10}{'cpu ms':>10}{'peak KiB':>10}")
     for name in ("brennick", "loader"):
         print(f"{name:12}{med(name, 0) * 1e3:10.3f}{med(name, 1) * 1e3:10.3f}{med(name, 2):10.0f}")
+    print(f"{'journal':12}{med('journal', 0) * 1e3:10.3f}{med('journal', 1) * 1e3:10.3f}{med('journal', 2):10.0f}"
+          "  (with JournalPath)")
+    if eatmydata:
+        print(f"{'no flush':12}{med('no flush', 0) * 1e3:10.3f}{med('no flush', 1) * 1e3:10.3f}"
+              f"{med('no flush', 2):10.0f}  (with JournalPath, flushes disabled)")
+        print(f"flushes to disk per run: {(med('journal', 0) - med('no flush', 0)) * 1e3:.3f} ms wall")
+    else:
+        print("flushes to disk per run: not measured (install eatmydata)")
     wall = med("brennick", 0) / med("loader", 0)
     cpu = med("brennick", 1) / max(med("loader", 1), 1e-9)
     mem = med("brennick", 2) / med("loader", 2)

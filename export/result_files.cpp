@@ -64,10 +64,13 @@ int CreateResultFiles(ResultFiles* files)
     if (failed < 0 && !busy) {
         // On disk before the library is called: after a power cut during the
         // call an old answer must not come back, nor a new file vanish.
+        bool anyCreated = false;
         for (int i = 0; i < kResultFileCount; ++i) {
             platform::FlushFile(files->handle[i]);
-            if (created[i]) platform::FlushFolderEntry(files->fullPath[i]);
+            anyCreated |= created[i];
         }
+        // The three share their folder.
+        if (anyCreated) platform::FlushFolderEntry(files->fullPath[kOutputExDatFile]);
         return kFilesCreated;
     }
 

@@ -14,6 +14,12 @@ trap 'rm -rf "$scratch"' EXIT
 for n in 1 2; do
   git clone -q "$root" "$scratch/clone-$n-$RANDOM"
 done
+# What git does not track never reaches a release: one clone carries
+# untracked files where the examples are.
+set -- "$scratch"/clone-*
+mkdir -p "$1/examples/python/__pycache__"
+echo "$1" > "$1/examples/python/__pycache__/brennick_pay.cpython-311.pyc"
+echo stray > "$1/examples/notes.txt"
 for clone in "$scratch"/clone-*; do
   echo "release in $clone"
   (cd "$clone" && bash scripts/release.sh >/dev/null)
@@ -63,3 +69,29 @@ else
     exit $rc
   fi
 fi
+
+# The package installed for real, where this machine has no Brennick of its
+# own: the journal's group and folder, the value that turns it on, a line
+# from a purchase, and a purge that takes settings and journal away.
+if [ "$(id -u)" -ne 0 ] || [ -e /etc/brennick ] || [ -e /var/log/brennick ] ||
+   dpkg -s brennick >/dev/null 2>&1; then
+  echo "SKIPPED: installing the package for real: not root, or Brennick is installed here"
+  exit 0
+fi
+dpkg -i "$deb" >/dev/null
+key="/etc/brennick/registry/software/Merot/Dovrex Auth Library"
+getent group brennick >/dev/null
+[ "$(stat -c '%U:%G %a' /var/log/brennick)" = "root:brennick 2770" ] ||
+  { echo "/var/log/brennick: $(stat -c '%U:%G %a' /var/log/brennick)" >&2; exit 1; }
+[ "$(cat "$key/JournalPath")" = /var/log/brennick ]
+echo /usr/lib/brennick/libpaysim.so > "$key/LocationPath"
+echo "$scratch/exchange" > "$key/ExchangePath"
+PAYSIM_STATE_DIR="$scratch/state" brennick /o1 /a221 /c643
+journal=$(ls /var/log/brennick/brennick-*.jsonl)
+grep -q '"outcome":"completed"' "$journal"
+[ "$(stat -c '%G %a' "$journal")" = "brennick 660" ]
+dpkg --remove brennick >/dev/null
+[ -e "$key/JournalPath" ] && [ -e "$journal" ]
+dpkg --purge brennick >/dev/null
+[ ! -e /etc/brennick ] && [ ! -e /var/log/brennick ]
+echo "installed package: journal on in /var/log/brennick, removed, purged"

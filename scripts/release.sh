@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release files into dist/, the same to the byte on every
-# machine and in every folder for one commit:
+# machine and in every working tree for one commit (only files that git
+# tracks are packed, whatever else lies in the tree):
 #   Brennick-<v>-win32.zip, brennick_<v>_amd64.deb, brennick-<v>-linux-x86_64.tar.gz,
 #   Brennick.exe.debug and brennick.debug (linked from the programs), SHA256SUMS.
 set -euo pipefail
@@ -48,11 +49,17 @@ install -m 0755 "$stage/brennick" "$tree/usr/bin/brennick"
 install -m 0644 "$stage/libpaysim.so" "$tree/usr/lib/brennick/libpaysim.so"
 gzip -9n < "$stage/brennick.1" > "$tree/usr/share/man/man1/brennick.1.gz"
 gzip -9n < README.md > "$doc/README.md.gz"
-cp -r examples "$doc/examples"
-find "$doc/examples" -type f -exec chmod 0644 {} +
+git ls-files -z examples | while IFS= read -r -d '' f; do
+  install -D -m 0644 "$f" "$doc/$f"
+done
 sed "s/@VERSION@/$version/; s/@DATE@/$(date -R -d "@$SOURCE_DATE_EPOCH")/" \
   packaging/changelog.in | gzip -9n > "$doc/changelog.gz"
 cp packaging/copyright "$doc/copyright"
+# The journal is on: a value of the package's own (kept on remove, gone on
+# purge); the folder and its group come from the maintainer scripts.
+key="$tree/etc/brennick/registry/software/Merot/Dovrex Auth Library"
+printf '%s\n' /var/log/brennick > "$key/JournalPath"
+chmod 0644 "$key/JournalPath"
 find "$tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
 tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
@@ -62,7 +69,10 @@ install -d "$tree/DEBIAN"
 size=$(du -sk --exclude=DEBIAN "$tree" | cut -f1)
 sed "s/@VERSION@/$version/; s/@SIZE@/$size/" packaging/control.in > "$tree/DEBIAN/control"
 (cd "$tree" && find usr -type f | sort | xargs md5sum > DEBIAN/md5sums)
-chmod 0644 "$tree/DEBIAN/control" "$tree/DEBIAN/md5sums"
+printf '%s\n' "/etc/brennick/registry/software/Merot/Dovrex Auth Library/JournalPath" \
+  > "$tree/DEBIAN/conffiles"
+install -m 0755 packaging/postinst packaging/postrm "$tree/DEBIAN/"
+chmod 0644 "$tree/DEBIAN/control" "$tree/DEBIAN/md5sums" "$tree/DEBIAN/conffiles"
 touch -d "@$SOURCE_DATE_EPOCH" "$tree/DEBIAN" "$tree/DEBIAN/"*
 dpkg-deb --root-owner-group -Zxz --build "$tree" "dist/brennick_${version}_amd64.deb" >/dev/null
 
@@ -72,11 +82,12 @@ python3 packaging/make_zip.py "dist/Brennick-$version-win32.zip" "$SOURCE_DATE_E
   simulator/paysim.dll="$stage/paysim.dll" \
   registry/brennick-settings.reg=packaging/brennick-settings.reg:crlf \
   registry/brennick-settings-wow64.reg=packaging/brennick-settings-wow64.reg:crlf \
+  journal/= \
   README.txt=README.md:crlf \
   LICENSE=LICENSE:crlf \
   brennick.1.txt=<(groff -man -Tascii -P-cbou "$stage/brennick.1"):crlf \
-  $(cd examples && find . -type f | sort | sed 's|^\./||' | while read -r f; do
-      case $f in *.bat|*.ps1) echo "examples/$f=examples/$f:crlf" ;; *) echo "examples/$f=examples/$f" ;; esac
+  $(git ls-files examples | while read -r f; do
+      case $f in *.bat|*.ps1) echo "$f=$f:crlf" ;; *) echo "$f=$f" ;; esac
     done)
 
 (cd dist && sha256sum -- * > SHA256SUMS)
