@@ -55,11 +55,6 @@ done
 sed "s/@VERSION@/$version/; s/@DATE@/$(date -R -d "@$SOURCE_DATE_EPOCH")/" \
   packaging/changelog.in | gzip -9n > "$doc/changelog.gz"
 cp packaging/copyright "$doc/copyright"
-# The journal is on: a value of the package's own (kept on remove, gone on
-# purge); the folder and its group come from the maintainer scripts.
-key="$tree/etc/brennick/registry/software/Merot/Dovrex Auth Library"
-printf '%s\n' /var/log/brennick > "$key/JournalPath"
-chmod 0644 "$key/JournalPath"
 find "$tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
 tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
@@ -69,10 +64,10 @@ install -d "$tree/DEBIAN"
 size=$(du -sk --exclude=DEBIAN "$tree" | cut -f1)
 sed "s/@VERSION@/$version/; s/@SIZE@/$size/" packaging/control.in > "$tree/DEBIAN/control"
 (cd "$tree" && find usr -type f | sort | xargs md5sum > DEBIAN/md5sums)
-printf '%s\n' "/etc/brennick/registry/software/Merot/Dovrex Auth Library/JournalPath" \
-  > "$tree/DEBIAN/conffiles"
+# The journal is on: its folder, its group and the value that names it come
+# from the maintainer scripts (kept on remove, gone on purge).
 install -m 0755 packaging/postinst packaging/postrm "$tree/DEBIAN/"
-chmod 0644 "$tree/DEBIAN/control" "$tree/DEBIAN/md5sums" "$tree/DEBIAN/conffiles"
+chmod 0644 "$tree/DEBIAN/control" "$tree/DEBIAN/md5sums"
 touch -d "@$SOURCE_DATE_EPOCH" "$tree/DEBIAN" "$tree/DEBIAN/"*
 dpkg-deb --root-owner-group -Zxz --build "$tree" "dist/brennick_${version}_amd64.deb" >/dev/null
 

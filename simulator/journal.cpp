@@ -10,7 +10,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* kHeader = "PAYSIM-STATE 2";
+// Version 3 adds the last operation; a version 2 file still reads.
+const char* kHeader = "PAYSIM-STATE 3";
+const char* kHeaderWithoutLast = "PAYSIM-STATE 2";
 
 bool ValidToken(const std::string& s, std::size_t maxLength)
 {
@@ -18,6 +20,48 @@ bool ValidToken(const std::string& s, std::size_t maxLength)
     for (char c : s)
         if (c <= ' ' || c > '~') return false;
     return true;
+}
+
+// Texts that may hold anything go as hex digits, "-" when empty.
+std::string ToHex(const std::string& text)
+{
+    if (text.empty()) return "-";
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : text) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+bool FromHex(const std::string& hex, std::string* text, std::size_t maxLength)
+{
+    text->clear();
+    if (hex == "-") return true;
+    if (hex.size() % 2 != 0 || hex.size() / 2 > maxLength) return false;
+    auto value = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        int high = value(hex[i]), low = value(hex[i + 1]);
+        if (high < 0 || low < 0) return false;
+        *text += static_cast<char>(high * 16 + low);
+    }
+    return true;
+}
+
+bool ReadLast(std::istringstream& s, LastOperation* last)
+{
+    std::string code, text, amount, currency, rrn, auth, trace, slip;
+    if (!(s >> last->operation >> code >> text >> amount >> currency >> rrn >> auth >> trace >> slip))
+        return false;
+    last->present = last->operation >= 1 && last->operation <= 3 &&
+                    FromHex(code, &last->responseCode, 2) && FromHex(text, &last->text, 80) &&
+                    FromHex(amount, &last->amount, 13) && FromHex(currency, &last->currency, 4) &&
+                    FromHex(rrn, &last->rrn, 13) && FromHex(auth, &last->authCode, 9) &&
+                    FromHex(trace, &last->traceId, 61) && FromHex(slip, &last->slip, 50);
+    return last->present;
 }
 
 }  // namespace
@@ -44,7 +88,8 @@ TerminalState LoadState(const std::string& path, std::uint64_t freshSequence)
 
     std::ifstream in(path, std::ios::binary);
     std::string line;
-    if (!in || !std::getline(in, line) || line != kHeader) return fresh;
+    if (!in || !std::getline(in, line) || (line != kHeader && line != kHeaderWithoutLast))
+        return fresh;
 
     TerminalState state;
     if (!std::getline(in, line)) return fresh;
@@ -56,6 +101,12 @@ TerminalState LoadState(const std::string& path, std::uint64_t freshSequence)
     while (std::getline(in, line)) {
         if (line.empty()) continue;
         std::istringstream s(line);
+        if (line.compare(0, 5, "last ") == 0) {
+            std::string word;
+            s >> word;
+            if (!ReadLast(s, &state.last)) return fresh;
+            continue;
+        }
         JournalEntry e;
         int cancelled = 0;
         if (!(s >> e.rrn >> e.operation >> e.amount >> e.currency >> e.authCode >> cancelled >>
@@ -98,6 +149,12 @@ void SaveState(const std::string& path, const TerminalState& state)
 {
     std::ostringstream out;
     out << kHeader << "\nsequence " << state.sequence << "\n";
+    if (state.last.present) {
+        const LastOperation& l = state.last;
+        out << "last " << l.operation << ' ' << ToHex(l.responseCode) << ' ' << ToHex(l.text) << ' '
+            << ToHex(l.amount) << ' ' << ToHex(l.currency) << ' ' << ToHex(l.rrn) << ' '
+            << ToHex(l.authCode) << ' ' << ToHex(l.traceId) << ' ' << ToHex(l.slip) << "\n";
+    }
     for (const JournalEntry& e : state.journal)
         out << e.rrn << ' ' << e.operation << ' ' << e.amount << ' ' << e.currency << ' '
             << e.authCode << ' ' << (e.cancelled ? 1 : 0) << ' ' << e.refunded << ' '

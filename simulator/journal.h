@@ -18,9 +18,25 @@ struct JournalEntry {
     std::string original;         // refund: the purchase's RRN, "-" when none
 };
 
+// The last purchase, refund or cancel, whatever its answer, as the terminal
+// tells it again when a register lost it; end of day keeps it.
+struct LastOperation {
+    bool present = false;
+    int operation = 0;            // 1 purchase, 2 refund, 3 cancel
+    std::string responseCode;
+    std::string text;
+    std::string amount;
+    std::string currency;
+    std::string rrn;
+    std::string authCode;
+    std::string traceId;
+    std::string slip;
+};
+
 struct TerminalState {
     std::uint64_t sequence = 0;
     std::vector<JournalEntry> journal;
+    LastOperation last;
 };
 
 // The state file for an instance id ("" for none), in PAYSIM_STATE_DIR or

@@ -24,6 +24,7 @@ const Reply kOriginalNotFound = {"25", "ORIGINAL NOT FOUND"};
 const Reply kAlreadyCancelled = {"12", "ALREADY CANCELLED"};
 const Reply kRefundedPurchase = {"12", "INVALID TRANSACTION"};
 const Reply kNotSupported = {"40", "FUNCTION NOT SUPPORTED"};
+const Reply kNoLastOperation = {"25", "NO LAST OPERATION"};
 
 const char* DeclineText(int code)
 {
@@ -219,11 +220,43 @@ int EndOfDay(UserAuthInt* r, TerminalState* state)
     return Finish(r, {"00", "END OF DAY OK"});
 }
 
-// Card operations hand the register a slip to print, whatever their answer.
-int WithSlip(UserAuthInt* r, const char* operation, const Clock& now, int result)
+// Card operations hand the register a slip to print, whatever their answer,
+// and are what the terminal tells again when asked for its last operation.
+int WithSlip(UserAuthInt* r, TerminalState* state, int operation, const char* name,
+             const Clock& now, int result)
 {
-    Put(r->data_to_print, MakeSlip(*r, operation, now));
+    Put(r->data_to_print, MakeSlip(*r, name, now));
+    LastOperation& last = state->last;
+    last.present = true;
+    last.operation = operation;
+    last.responseCode = Text(r->responseCode);
+    last.text = Text(r->text_msg);
+    last.amount = Text(r->amount);
+    last.currency = Text(r->currency);
+    last.rrn = Text(r->rrn);
+    last.authCode = Text(r->authCode);
+    last.traceId = Text(r->TraceID);
+    last.slip = Text(r->data_to_print);
     return result;
+}
+
+// The last card operation again, for a register that lost its answer; the
+// state does not change.
+int TellLastOperation(UserAuthInt* r, const TerminalState& state)
+{
+    const LastOperation& last = state.last;
+    if (!last.present) return Finish(r, kNoLastOperation);
+    static const char* const kNames[] = {"", "SALE", "REFUND", "CANCEL"};
+    Put(r->payment_data, kNames[last.operation]);
+    Put(r->amount, last.amount);
+    Put(r->currency, last.currency);
+    Put(r->rrn, last.rrn);
+    Put(r->authCode, last.authCode);
+    Put(r->TraceID, last.traceId);
+    Put(r->data_to_print, last.slip);
+    Put(r->responseCode, last.responseCode);
+    Put(r->text_msg, last.text);
+    return CodeNumber(last.responseCode.size() == 2 ? last.responseCode.c_str() : "96");
 }
 
 }  // namespace
@@ -264,6 +297,7 @@ int AnswerMalfunction(UserAuthInt* r)
 
 int AnswerOperation(UserAuthInt* r, TerminalState* state, const Clock& now)
 {
+    if (GetU32(r->operType) == kOpLastOperation) return TellLastOperation(r, *state);
     ++state->sequence;
     char stamp[16];
     std::snprintf(stamp, sizeof stamp, "%02d%02d%02d", now.year % 100, now.month, now.day);
@@ -277,9 +311,11 @@ int AnswerOperation(UserAuthInt* r, TerminalState* state, const Clock& now)
     case kOpGet:
         Put(r->payment_data, "PS0000000001");
         return Finish(r, {"00", "SERIAL PS0000000001"});
-    case kOpPurchase: return WithSlip(r, "SALE", now, CardOperation(r, state, now, kOpPurchase));
-    case kOpRefund: return WithSlip(r, "REFUND", now, CardOperation(r, state, now, kOpRefund));
-    case kOpCancel: return WithSlip(r, "CANCEL", now, Cancel(r, state, now));
+    case kOpPurchase:
+        return WithSlip(r, state, kOpPurchase, "SALE", now, CardOperation(r, state, now, kOpPurchase));
+    case kOpRefund:
+        return WithSlip(r, state, kOpRefund, "REFUND", now, CardOperation(r, state, now, kOpRefund));
+    case kOpCancel: return WithSlip(r, state, kOpCancel, "CANCEL", now, Cancel(r, state, now));
     case kOpEndOfDay: return EndOfDay(r, state);
     case kOpAdminMenu: return Finish(r, {"00", "ADMIN MENU CLOSED"});
     default: return Finish(r, kNotSupported);

@@ -23,6 +23,7 @@ enum : std::uint32_t {
     kOpRefund = 2,
     kOpCancel = 3,
     kOpEndOfDay = 7,
+    kOpLastOperation = 8,
     kOpAdminMenu = 99,
 };
 

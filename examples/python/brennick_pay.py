@@ -14,11 +14,13 @@ standard library (3.7 or later) and runs on Windows and POSIX.
 or from a shell:
 
     python3 brennick_pay.py purchase 221 --currency 643
+    python3 brennick_pay.py recover /var/log/brennick    # runs that never ended
 
 The exit code of Brennick decides what the result files are worth:
   0   completed: output_ex.dat holds the terminal's answer
   -1  no operation named; 2: not started; nothing was charged either way
-  3   a result file is incomplete: the outcome is unknown
+  3   a result file is incomplete: the outcome is unknown, unless the
+      journal's end line of the run holds the answer (then that counts)
   4   the library failed during the call: the answer counts if RC is there
   any other code (a crash, a timeout): the outcome is unknown
 
@@ -35,7 +37,7 @@ import os
 import subprocess
 import sys
 from dataclasses import dataclass, field
-from typing import Dict, Optional, Sequence, Union
+from typing import Dict, List, Optional, Sequence, Tuple, Union
 
 OPERATIONS = {"purchase": 1, "refund": 2, "cancel": 3, "end-of-day": 7}
 SETTINGS_KEY = r"software\Merot\Dovrex Auth Library"
@@ -128,20 +130,15 @@ def read_slip(path: str) -> bytes:
     return dump[start:end if end >= 0 else len(dump)]
 
 
-def journal_says_unknown(pid: int) -> bool:
-    """True when the run journal holds a "call" line of this process id
-    without the "end" line after it: the process died inside the library."""
-    folder = read_setting("JournalPath")
-    if not folder:
-        return False
-    folder = os.fsdecode(folder)
+def journal_entries(folder: str, days: int = 2) -> List[dict]:
+    """The lines of the last days' journal files, oldest first; a line that
+    does not parse is passed over."""
     try:
-        # The run may have started the day before.
         names = sorted(n for n in os.listdir(folder)
-                       if n.startswith("brennick-") and n.endswith(".jsonl"))[-2:]
+                       if n.startswith("brennick-") and n.endswith(".jsonl"))[-days:]
     except OSError:
-        return False
-    called = ended = False
+        return []
+    entries = []
     for name in names:
         try:
             with open(os.path.join(folder, name), "rb") as f:
@@ -153,14 +150,53 @@ def journal_says_unknown(pid: int) -> bool:
                 entry = json.loads(line)
             except ValueError:
                 continue
-            if not isinstance(entry, dict) or entry.get("pid") != pid:
-                continue
-            # Process ids come back: the last call of this one counts.
-            if entry.get("event") == "call":
-                called, ended = True, False
-            elif entry.get("event") == "end":
-                ended = True
-    return called and not ended
+            if isinstance(entry, dict):
+                entries.append(entry)
+    return entries
+
+
+def own_run(pid: int) -> Tuple[Optional[dict], Optional[dict]]:
+    """The "call" and "end" lines of the last run of this process id in the
+    configured journal (the run may have started the day before)."""
+    folder = read_setting("JournalPath")
+    if not folder:
+        return None, None
+    call = end = None
+    for entry in journal_entries(os.fsdecode(folder)):
+        if entry.get("pid") != pid:
+            continue
+        # Process ids come back: the last run of this one counts.
+        if entry.get("event") == "call":
+            call, end = entry, None
+        elif entry.get("event") == "end" and (call is None or entry.get("run") == call.get("run")):
+            end = entry
+    return call, end
+
+
+@dataclass
+class UnfinishedRun:
+    run: str                      # the run id of the journal
+    time: str
+    pid: int
+    trace: Optional[str]          # the register's trace id (/b), masked
+    args: str                     # the command line, masked
+
+
+def recover(journal_folder: str, days: int = 2) -> List[UnfinishedRun]:
+    """The runs that entered the library and never ended (a kill, a crash,
+    a power cut): their outcome is unknown until the terminal is asked for
+    its last operation."""
+    calls: Dict[str, dict] = {}
+    ended = set()
+    for entry in journal_entries(journal_folder, days):
+        key = entry.get("run") or "pid %s" % entry.get("pid")
+        if entry.get("event") == "call":
+            calls[key] = entry
+        elif entry.get("event") == "end":
+            ended.add(key)
+    return [UnfinishedRun(run=key, time=c.get("time", ""), pid=c.get("pid", 0),
+                          trace=c.get("trace"), args=c.get("args", ""))
+            for key, c in calls.items() if key not in ended]
 
 
 def _switch(name: str, value: Optional[Union[Text, int]]) -> Sequence[bytes]:
@@ -208,8 +244,16 @@ def pay(operation: Union[str, int], amount: Optional[int] = None, currency: Opti
         # The terminal may still be working: whatever it does, it is unknown.
         return Result(exit_code=None, started=True, outcome_unknown=True)
 
-    if exit_code != 0 and journal_says_unknown(child.pid):
+    call, end = own_run(child.pid) if exit_code != 0 else (None, None)
+    if call is not None and end is None:
         return Result(exit_code=exit_code, started=True, outcome_unknown=True)
+    if exit_code == 3 and end is not None and "RC" in end.get("result", {}):
+        # A result file is incomplete, but the journal kept the answer.
+        values = {k: v.encode("latin-1") for k, v in end["result"].items()}
+        return Result(exit_code=3, started=True, outcome_unknown=False,
+                      approved=values["RC"] == b"00", rc=end["result"]["RC"],
+                      rrn=end["result"].get("RRN"), auth_code=end["result"].get("AUTH_CODE"),
+                      text=end["result"].get("TEXT_MSG"), values=values)
     if exit_code in (2, 255, -1, 4294967295):
         return Result(exit_code=exit_code, started=False, outcome_unknown=False)
     values = read_results(path) if exit_code in (0, 4) and os.path.exists(path) else {}
@@ -225,7 +269,23 @@ def pay(operation: Union[str, int], amount: Optional[int] = None, currency: Opti
                   library_fault=exit_code == 4, slip=read_slip(dump), values=values)
 
 
+def main_recover(argv: Sequence[str]) -> int:
+    parser = argparse.ArgumentParser(prog="brennick_pay.py recover",
+                                     description="Runs that entered the library and never ended.")
+    parser.add_argument("journal", help="the journal folder (JournalPath)")
+    a = parser.parse_args(argv)
+    runs = recover(a.journal)
+    for r in runs:
+        print("UNFINISHED run %s at %s pid %s trace %s: %s" % (r.run, r.time, r.pid, r.trace or "-", r.args))
+    if not runs:
+        print("no unfinished runs")
+    return 3 if runs else 0
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
+    argv = sys.argv[1:] if argv is None else list(argv)
+    if argv[:1] == ["recover"]:
+        return main_recover(argv[1:])
     parser = argparse.ArgumentParser(description="One payment operation through Brennick.")
     parser.add_argument("operation", choices=sorted(OPERATIONS))
     parser.add_argument("amount", type=int, nargs="?", help="in minor units: 221 is 2.21")

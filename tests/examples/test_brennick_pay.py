@@ -6,9 +6,11 @@ import os
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "examples", "python"))
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path.insert(0, os.path.join(ROOT, "examples", "python"))
 import brennick_pay  # noqa: E402
 
 BIN = os.environ.get("BRENNICK_BIN")
@@ -87,6 +89,40 @@ class BrennickPay(unittest.TestCase):
         os.environ["PAYSIM_FAULT"] = "vanish-after"
         r = brennick_pay.pay("purchase", 221, work_dir=self.tmp.name)
         self.assertEqual((r.exit_code, r.started, r.outcome_unknown), (2, True, True))
+
+    def test_after_exit_three_the_answer_comes_from_the_journal(self):
+        # The dump is moved away while the terminal works: exit 3, but the
+        # journal's end line holds the approval.
+        journal = os.path.join(self.tmp.name, "journal")
+        os.makedirs(journal)
+        self.setting(self.key, "JournalPath", journal)
+        os.environ["PAYSIM_DELAY_MS"] = "1500"
+        mover = threading.Timer(0.7, os.rename, (os.path.join(self.exchange, "output_ex.txt"),
+                                                 os.path.join(self.tmp.name, "moved")))
+        mover.start()
+        r = brennick_pay.pay("purchase", 221, work_dir=self.tmp.name)
+        mover.join()
+        self.assertEqual((r.exit_code, r.outcome_unknown, r.approved, r.rc), (3, False, True, "00"))
+
+    def test_recovery_walk_of_the_readme_as_written(self):
+        with open(os.path.join(ROOT, "README.md")) as f:
+            readme = f.read()
+        start = readme.index("```sh\n", readme.index("## After a crash, a kill or a power cut")) + 6
+        walk = readme[start:readme.index("```", start)]
+        journal = os.path.join(self.tmp.name, "journal")
+        os.makedirs(journal)
+        self.setting(self.key, "JournalPath", journal)
+        walk = walk.replace("~/exchange", self.exchange).replace("/var/log/brennick", journal)
+        walk = walk.replace("/usr/share/doc/brennick/examples", os.path.join(ROOT, "examples"))
+        env = dict(os.environ, PATH=BIN + os.pathsep + os.environ["PATH"])
+        # As pasted into a shell: the last command's code is grep's.
+        out = subprocess.run(["bash", "-c", walk], env=env, capture_output=True, text=True)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertRegex(out.stdout, r"UNFINISHED run [0-9a-f]{16} .* trace INV-0042: /o1 /a500")
+        lines = out.stdout.replace("\r", "").splitlines()
+        for line in ("RC=00", "AMOUNT=221", "TRACE_ID=INV-0041"):
+            self.assertIn(line, lines)
+        self.assertEqual(len(brennick_pay.recover(journal)), 1)
 
     def test_a_trace_id_cannot_name_another_lane(self):
         r = brennick_pay.pay("purchase", 221, trace_id="INV/quarnid7", work_dir=self.tmp.name)
