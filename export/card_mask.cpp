@@ -18,6 +18,12 @@ bool PassesLuhn(const char* text, const std::size_t* digits, std::size_t count)
     return sum % 10 == 0;
 }
 
+// A library may hand back the number masked already: "411111******1111".
+bool IsCardCharacter(char c)
+{
+    return IsDigit(c) || c == '*' || c == 'X' || c == 'x';
+}
+
 }  // namespace
 
 void MaskCardNumbers(char* text, std::size_t size)
@@ -55,7 +61,7 @@ void MaskPan(const char* pan, std::size_t size, char* out)
     std::size_t start = 0;
     while (start < size && !IsDigit(pan[start])) ++start;
     std::size_t end = start;
-    while (end < size && IsDigit(pan[end])) ++end;
+    while (end < size && IsCardCharacter(pan[end])) ++end;
     std::size_t run = end - start;
     for (std::size_t i = 0; i < size; ++i) {
         bool kept = i < start ||

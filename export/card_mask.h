@@ -10,8 +10,9 @@
 // that fail the check stay as they are.
 void MaskCardNumbers(char* text, std::size_t size);
 
-// A card number field: the first six and last four digits of its leading
-// digit run kept (a run shorter than 11 digits: none), the rest of the run
-// and everything after it (a track-2 separator, an expiry) as '*'. What
-// stands before the run (the "D" of a keyed number) is kept.
+// A card number field: the first six and last four characters of its
+// leading run of digits (and of the '*' or 'X' of a number that the library
+// masked already) kept, a run shorter than 11: none; the rest of the run and
+// everything after it (a track-2 separator, an expiry) as '*'. What stands
+// before the run (the "D" of a keyed number) is kept.
 void MaskPan(const char* pan, std::size_t size, char* out);
