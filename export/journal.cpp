@@ -202,9 +202,9 @@ void JournalCall(const char* argumentText, const TextSpan* spans, int spanCount,
     JsonText(&j, "args", masked, n);
     if (truncated) JsonTrue(&j, "args_truncated");
     // The register's own reference, to find its run by.
-    static char trace[kArgumentLimit];
     std::size_t t = FieldTextLength(traceId, traceSize);
     if (t > 0) {
+        static char trace[kArgumentLimit];
         std::copy_n(traceId, t, g_masked);
         g_masked[t] = '\0';
         bool ignored = false;

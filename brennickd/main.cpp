@@ -1,0 +1,111 @@
+// brennickd: a local payment service for browser-based registers. Each
+// operation a page asks for is one run of Brennick, started with checked
+// values only; the answers are kept by idempotency key.
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "brennickd/http_server.h"
+#include "brennickd/options.h"
+#include "brennickd/service.h"
+#include "brennickd/store.h"
+#include "paylib/settings.h"
+#include "platform/process.h"
+#include "platform/service.h"
+
+namespace {
+
+const char* const kServiceName = "brennickd";
+Options g_options;
+boost::asio::io_context* g_io = nullptr;
+
+int Fail(const std::string& message)
+{
+    std::fprintf(stderr, "brennickd: %s\n", message.c_str());
+    return 2;
+}
+
+bool ReadToken(const std::string& path, std::string* token)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::stringstream s;
+    s << in.rdbuf();
+    *token = s.str();
+    while (!token->empty() && (token->back() == '\n' || token->back() == '\r' || token->back() == ' '))
+        token->pop_back();
+    return token->size() >= 16;
+}
+
+}  // namespace
+
+static int RunService()
+{
+    const Options& options = g_options;
+    std::string token;
+    if (!ReadToken(options.tokenFile, &token))
+        return Fail("the token file " + options.tokenFile + " cannot be read or holds fewer than 16 characters");
+    // The same settings as Brennick's own: where its result files land.
+    if (ReadInstallationSettings() != 0) return Fail(g_errorText);
+    std::string brennick = options.brennick;
+    if (brennick.empty())
+        brennick = platform::OwnFolder() + platform::kPathSeparator +
+                   (platform::kPathSeparator == '\\' ? "Brennick.exe" : "brennick");
+    OperationStore store;
+    if (!store.Open(options.stateFolder))
+        return Fail("the state folder " + options.stateFolder + " cannot take the state file");
+    PaymentService service(options, token, brennick, g_outputExDatPath, g_outputExTxtPath, &store);
+
+    boost::asio::io_context io;
+    g_io = &io;
+    boost::asio::ip::tcp::endpoint bound;
+    std::string message;
+    if (!StartServer(io, options, &service, &bound, &message)) return Fail(message);
+    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&io](const boost::system::error_code&, int) { io.stop(); });
+    std::printf("brennickd listening on %s:%u\n", bound.address().to_string().c_str(),
+                static_cast<unsigned>(bound.port()));
+    std::fflush(stdout);
+    std::thread second([&io] { io.run(); });
+    io.run();
+    second.join();
+    g_io = nullptr;
+    return 0;
+}
+
+static void StopService()
+{
+    if (g_io != nullptr) g_io->stop();
+}
+
+// The arguments a registered service starts with: these, less the request
+// to register, plus the mark that the service manager started it.
+static std::string ServiceArguments(const std::vector<std::string>& args)
+{
+    std::string line = "--service";
+    for (const std::string& a : args) {
+        if (a == "--install-service") continue;
+        line += " \"" + a + "\"";
+    }
+    return line;
+}
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string message;
+    if (!ParseOptions(args, &g_options, &message)) {
+        std::fprintf(stderr, "brennickd: %s\n%s", message.c_str(), kUsage);
+        return 2;
+    }
+    if (g_options.installService)
+        return platform::RegisterService(kServiceName, ServiceArguments(args), &message) ? 0 : Fail(message);
+    if (g_options.uninstallService)
+        return platform::RemoveService(kServiceName, &message) ? 0 : Fail(message);
+    if (g_options.runAsService) return platform::RunAsServiceProcess(kServiceName, RunService, StopService);
+    return RunService();
+}

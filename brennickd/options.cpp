@@ -1,0 +1,106 @@
+#include "brennickd/options.h"
+
+#include <boost/asio/ip/address.hpp>
+
+const char* const kUsage =
+    "usage: brennickd --token-file FILE --state FOLDER [--listen ADDRESS:PORT] [--allow-remote]\n"
+    "                 [--allow-origin ORIGIN]... [--brennick PATH] [--max-connections N]\n"
+    "                 [--read-timeout SECONDS]\n"
+    "       brennickd --install-service [the same options]   (Windows)\n"
+    "       brennickd --uninstall-service                     (Windows)\n";
+
+namespace {
+
+bool ParseListen(const std::string& text, Options* o, std::string* message)
+{
+    std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos) {
+        *message = "--listen takes ADDRESS:PORT";
+        return false;
+    }
+    std::string host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    std::string port = text.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoul(port) > 65535) {
+        *message = "--listen: the port must be a number from 0 to 65535";
+        return false;
+    }
+    boost::system::error_code ec;
+    boost::asio::ip::make_address(host, ec);
+    if (ec) {
+        *message = "--listen: not an IP address: " + host;
+        return false;
+    }
+    o->address = host;
+    o->port = static_cast<unsigned short>(std::stoul(port));
+    return true;
+}
+
+bool ParseCount(const std::string& option, const std::string& text, int low, int high, int* out,
+                std::string* message)
+{
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(text) < low || std::stoi(text) > high) {
+        *message = option + " takes a number from " + std::to_string(low) + " to " + std::to_string(high);
+        return false;
+    }
+    *out = std::stoi(text);
+    return true;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* message)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= args.size()) {
+                *message = a + " needs a value";
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--listen") {
+            if (!value(&v) || !ParseListen(v, o, message)) return false;
+        } else if (a == "--allow-remote") {
+            o->allowRemote = true;
+        } else if (a == "--brennick") {
+            if (!value(&o->brennick)) return false;
+        } else if (a == "--token-file") {
+            if (!value(&o->tokenFile)) return false;
+        } else if (a == "--state") {
+            if (!value(&o->stateFolder)) return false;
+        } else if (a == "--allow-origin") {
+            if (!value(&v)) return false;
+            o->allowedOrigins.push_back(v);
+        } else if (a == "--max-connections") {
+            if (!value(&v) || !ParseCount(a, v, 1, 10000, &o->maxConnections, message)) return false;
+        } else if (a == "--read-timeout") {
+            if (!value(&v) || !ParseCount(a, v, 1, 3600, &o->readTimeoutSeconds, message)) return false;
+        } else if (a == "--install-service") {
+            o->installService = true;
+        } else if (a == "--uninstall-service") {
+            o->uninstallService = true;
+        } else if (a == "--service") {
+            o->runAsService = true;
+        } else {
+            *message = "unknown option: " + a;
+            return false;
+        }
+    }
+    if (o->uninstallService) return true;
+    if (o->tokenFile.empty() || o->stateFolder.empty()) {
+        *message = "--token-file and --state are required";
+        return false;
+    }
+    boost::system::error_code ec;
+    if (!boost::asio::ip::make_address(o->address, ec).is_loopback() && !o->allowRemote) {
+        *message = "--listen on " + o->address + " reaches other machines: add --allow-remote";
+        return false;
+    }
+    return true;
+}

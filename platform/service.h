@@ -1,0 +1,18 @@
+// A program run by the system's service manager: on Windows the service
+// control manager; on POSIX systemd does it with a unit file, so these only
+// say so there.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Registers the running program as an automatically started service with
+// these arguments; false with a message.
+bool RegisterService(const std::string& name, const std::string& arguments, std::string* message);
+bool RemoveService(const std::string& name, std::string* message);
+// Hands the process to the service manager, which runs body; stop is
+// called when the manager asks the service to stop. Returns body's code.
+int RunAsServiceProcess(const std::string& name, int (*body)(), void (*stop)());
+
+}  // namespace platform
