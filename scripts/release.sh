@@ -18,7 +18,7 @@ version=$(sed -n 's/^project(Brennick VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt
 
 for preset in release-native release-win32; do
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target brennick paysim >/dev/null
+  cmake --build --preset "$preset" --target brennick brennickd paysim >/dev/null
 done
 native=build/release-native/bin
 win=build/release-win32/bin
@@ -34,6 +34,8 @@ i686-w64-mingw32-objcopy --only-keep-debug "$win/Brennick.exe" dist/Brennick.exe
 i686-w64-mingw32-objcopy --strip-all --add-gnu-debuglink=dist/Brennick.exe.debug \
   "$win/Brennick.exe" "$stage/Brennick.exe"
 i686-w64-mingw32-objcopy --strip-all "$win/paysim.dll" "$stage/paysim.dll"
+i686-w64-mingw32-objcopy --strip-all "$win/brennickd.exe" "$stage/brennickd.exe"
+objcopy --strip-all --remove-section=.comment "$native/brennickd" "$stage/brennickd"
 objcopy --strip-unneeded --remove-section=.comment "$native/libpaysim.so" "$stage/libpaysim.so"
 chmod 0644 dist/*.debug
 
@@ -44,8 +46,11 @@ sed "1s/\"Brennick\"/\"Brennick $version\"/" docs/brennick.1 > "$stage/brennick.
 tree=$stage/linux
 doc=$tree/usr/share/doc/brennick
 install -d "$tree/usr/bin" "$tree/usr/lib/brennick" "$tree/usr/share/man/man1" "$doc" \
-  "$tree/etc/brennick/registry/software/Merot/Dovrex Auth Library"
+  "$tree/etc/brennick/registry/software/Merot/Dovrex Auth Library" "$tree/lib/systemd/system"
 install -m 0755 "$stage/brennick" "$tree/usr/bin/brennick"
+install -m 0755 "$stage/brennickd" "$tree/usr/bin/brennickd"
+install -m 0644 packaging/brennickd.service "$tree/lib/systemd/system/brennickd.service"
+gzip -9n < docs/brennickd.1 > "$tree/usr/share/man/man1/brennickd.1.gz"
 install -m 0644 "$stage/libpaysim.so" "$tree/usr/lib/brennick/libpaysim.so"
 gzip -9n < "$stage/brennick.1" > "$tree/usr/share/man/man1/brennick.1.gz"
 gzip -9n < README.md > "$doc/README.md.gz"
@@ -74,6 +79,7 @@ dpkg-deb --root-owner-group -Zxz --build "$tree" "dist/brennick_${version}_amd64
 # --- Windows: a zip of the program, the simulator, the examples and texts
 python3 packaging/make_zip.py "dist/Brennick-$version-win32.zip" "$SOURCE_DATE_EPOCH" \
   Brennick.exe="$stage/Brennick.exe" \
+  brennickd.exe="$stage/brennickd.exe" \
   simulator/paysim.dll="$stage/paysim.dll" \
   registry/brennick-settings.reg=packaging/brennick-settings.reg:crlf \
   registry/brennick-settings-wow64.reg=packaging/brennick-settings-wow64.reg:crlf \

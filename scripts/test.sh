@@ -61,6 +61,9 @@ else
   exit 1
 fi
 
+echo "== brennickd benchmark"
+python3 bench/brennickd_bench.py --runs 50
+
 echo "== release"
 bash scripts/check-release.sh
 
