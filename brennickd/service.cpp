@@ -154,7 +154,8 @@ void PaymentService::Post(const Request& request, const Respond& respond)
     std::thread(&PaymentService::Run, this, key, op.switches, op.lane).detach();
 }
 
-void PaymentService::Run(const std::string& key, std::vector<std::string> switches, std::string lane)
+void PaymentService::Run(const std::string& key, const std::vector<std::string>& switches,
+                         const std::string& lane)
 {
     std::string suffix = lane.empty() ? "" : "-" + lane;
     platform::ProgramRun run = platform::RunProgram(brennick_, switches, kOutputLimit);

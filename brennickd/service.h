@@ -29,7 +29,7 @@ private:
     void AddCors(const Request& request, Response* response) const;
     bool Authorized(const Request& request) const;
     void Post(const Request& request, const Respond& respond);
-    void Run(const std::string& key, std::vector<std::string> switches, std::string lane);
+    void Run(const std::string& key, const std::vector<std::string>& switches, const std::string& lane);
 
     const Options& options_;
     std::string token_;

@@ -9,13 +9,14 @@ cd "$(dirname "$0")/.."
 
 sources=(app/*.cpp paylib/*.cpp export/*.cpp platform/posix/*.cpp
          simulator/card.cpp simulator/journal.cpp simulator/terminal.cpp
-         simulator/paysim.cpp simulator/fault_posix.cpp simulator/lock_posix.cpp)
+         simulator/paysim.cpp simulator/fault_posix.cpp simulator/lock_posix.cpp
+         brennickd/answer.cpp brennickd/request.cpp brennickd/store.cpp brennickd/options.cpp)
 echo "clang-tidy: ${#sources[@]} files"
 clang-tidy -p build/native --quiet "${sources[@]}" 2>/dev/null
 
 # cppcheck also reads the Windows side, whose system headers it does without.
-echo "cppcheck: app paylib export platform simulator"
+echo "cppcheck: app paylib export platform simulator brennickd"
 cppcheck --quiet --enable=warning,style,performance,portability --std=c++17 \
   --inline-suppr --suppressions-list=.cppcheck-suppressions --error-exitcode=1 \
-  -I . app paylib export platform simulator
+  -I . app paylib export platform simulator brennickd
 echo "static analysis: clean"

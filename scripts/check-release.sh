@@ -84,6 +84,10 @@ getent group brennick >/dev/null
 [ "$(stat -c '%U:%G %a' /var/log/brennick)" = "root:brennick 2770" ] ||
   { echo "/var/log/brennick: $(stat -c '%U:%G %a' /var/log/brennick)" >&2; exit 1; }
 [ "$(cat "$key/JournalPath")" = /var/log/brennick ]
+# brennickd: its token for the group, its unit installed and not enabled.
+[ "$(stat -c '%U:%G %a' /etc/brennick/brennickd.token)" = "root:brennick 640" ]
+[ "$(wc -c < /etc/brennick/brennickd.token)" -ge 40 ]
+[ -f /lib/systemd/system/brennickd.service ] && [ ! -e /etc/systemd/system/multi-user.target.wants/brennickd.service ]
 echo /usr/lib/brennick/libpaysim.so > "$key/LocationPath"
 echo "$scratch/exchange" > "$key/ExchangePath"
 PAYSIM_STATE_DIR="$scratch/state" brennick /o1 /a221 /c643
