@@ -68,7 +68,7 @@ tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH
 install -d "$tree/DEBIAN"
 size=$(du -sk --exclude=DEBIAN "$tree" | cut -f1)
 sed "s/@VERSION@/$version/; s/@SIZE@/$size/" packaging/control.in > "$tree/DEBIAN/control"
-(cd "$tree" && find usr -type f | sort | xargs md5sum > DEBIAN/md5sums)
+(cd "$tree" && find usr lib -type f | sort | xargs md5sum > DEBIAN/md5sums)
 # The journal is on: its folder, its group and the value that names it come
 # from the maintainer scripts (kept on remove, gone on purge).
 install -m 0755 packaging/postinst packaging/postrm "$tree/DEBIAN/"
