@@ -52,7 +52,7 @@ class Api(unittest.TestCase):
         self.assertEqual(h["Access-Control-Allow-Origin"], "http://127.0.0.1:9000")
         self.assertEqual(h["Access-Control-Allow-Private-Network"], "true")
         self.assertIn("Idempotency-Key", h["Access-Control-Allow-Headers"])
-        ask["Origin"] = "http://evil.example"
+        ask["Origin"] = "http://127.0.0.1:9001"   # not allowed
         status, _, h = self.service.request("OPTIONS", "/v1/operations", token=None, headers=ask)
         self.assertEqual(status, 204)
         self.assertIsNone(h["Access-Control-Allow-Origin"])
