@@ -54,9 +54,12 @@ grep -q '^RC=00' "$scratch/exchange/output_ex.dat"
 echo "installed package: approved purchase"
 
 # The zip as a Windows user installs it, under Wine; where this kernel
-# cannot run 32-bit programs, in the Windows tests' virtual machine.
+# cannot run 32-bit programs (or BRENNICK_WINE=vm), in the Windows tests'
+# virtual machine.
 zip=$(ls "$first"/Brennick-*-win32.zip)
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# shellcheck source=wine-path.sh
+. scripts/wine-path.sh
+if [ "$(wine_path)" = host ]; then
   bash scripts/check-zip-install.sh "$zip"
 else
   set +e

@@ -21,8 +21,10 @@ switches=("$@")
 built=${BRENNICK_DEMO_BUILT:-no}
 [ "$built" = yes ] || bash scripts/setup.sh
 
-if [ $windows = yes ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  echo "demo: this kernel cannot run 32-bit programs: Brennick.exe runs under Wine in a virtual machine" >&2
+# shellcheck source=wine-path.sh
+. scripts/wine-path.sh
+if [ $windows = yes ] && [ "$(wine_path)" = vm ]; then
+  echo "demo: Brennick.exe runs under Wine in a virtual machine (scripts/wine-vm.sh)" >&2
   cmake --preset win32 >/dev/null
   cmake --build --preset win32 --target brennick paysim >/dev/null
   exec bash scripts/wine-vm.sh env BRENNICK_DEMO_BUILT=yes bash scripts/demo.sh --windows "${switches[@]}"

@@ -14,10 +14,13 @@ done
 have_pkg wine || need+=(wine)
 have_pkg wine32:i386 || need+=(wine32:i386)
 
-# Where the kernel cannot run 32-bit programs, so neither Wine's loader, the
-# Windows tests run in a virtual machine (scripts/wine-vm.sh) that needs these.
+# Where the kernel cannot run 32-bit programs, so neither Wine's loader, or
+# where BRENNICK_WINE=vm asks for it, the Windows tests run in a virtual
+# machine (scripts/wine-vm.sh) that needs these.
+# shellcheck source=wine-path.sh
+. "$(dirname "$0")/wine-path.sh"
 vm_packages() {
-  if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  if [ "$(wine_path 2>/dev/null)" = vm ]; then
     for p in qemu-system-x86 debootstrap; do
       have_pkg "$p" || need+=("$p")
     done
@@ -37,15 +40,37 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 export DEBIAN_FRONTEND=noninteractive
+# A mirror in the middle of a sync fails an index or two for a while; what
+# the other indexes hold is often enough, and the install below says plainly
+# when a package cannot be found.
+update_indexes() {
+  local i
+  for i in 1 2 3; do
+    apt-get update -qq && { indexes_whole=yes; return 0; }
+    echo "setup: apt-get update failed (try $i of 3)" >&2
+    sleep $((i * 10))
+  done
+  echo "setup: going on with the indexes apt has" >&2
+}
+indexes_whole=no
+# With one architecture's security index missing, apt would want the newer
+# amd64 build of a library beside an older i386 one, which multiarch
+# forbids; the release's own versions fit together, so they are the way out.
+apt_install() {
+  apt-get install -y -qq --no-install-recommends "$@" >/dev/null && return 0
+  [ $indexes_whole = no ] || return 1
+  echo "setup: installing with the release's own versions (an index is missing)" >&2
+  apt-get install -y -qq --no-install-recommends -t bookworm "$@" >/dev/null
+}
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+update_indexes
+apt_install "${need[@]}"
 
 # Only with Wine installed can its loader be asked whether it runs here.
 need=()
 vm_packages
 if [ ${#need[@]} -gt 0 ]; then
-  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  apt_install "${need[@]}"
 fi
