@@ -6,12 +6,15 @@ under load, against the simulator:
   purchase run directly (goal: at most 5 ms more);
 - 200 purchases from 8 concurrent clients over 4 lanes: every accepted key
   has exactly one journal call line, every refused one (409, lane busy)
-  none.
+  none;
+- a start with 200,000 stored operations: the time until a stored answer
+  is served, and the memory held then (goals: 1 s, 64 MiB).
 
     python3 bench/brennickd_bench.py [--runs 50]
 
 Exits 1 when a run is lost or doubled; the timing goal is reported."""
 import argparse
+import json
 import os
 import statistics
 import subprocess
@@ -75,9 +78,39 @@ def main():
             print("a run was lost or doubled")
             return 1
         print("no run lost or doubled")
-        return 0
+        return large_state(service)
     finally:
         service.close()
+
+
+def large_state(service, count=200000):
+    """A state file of count answered operations, as brennickd keeps them."""
+    service.stop()
+    status, answer, _ = 200, None, None
+    now = int(time.time())
+    with open(os.path.join(service.state, "brennickd-state.jsonl"), "w") as f:
+        for i in range(count):
+            answer = {"key": "old-%d" % i, "state": "approved", "exit": 0, "outcome": "completed", "rc": "00",
+                      "text": "APPROVED", "rrn": "%012d" % i, "auth_code": "A1B2C3", "amount": 221,
+                      "currency": "643", "card": "411111******1111", "card_type": "VISA",
+                      "slip": "SALE 2.21 643\n*1111 00 APPROVED", "library_fault": False,
+                      "operation": "purchase", "lane": None, "trace_id": "INV-%d" % i,
+                      "run": "%016x" % i, "started": "2026-12-08T14:30:05.123+00:00"}
+            f.write('{"event":"done","key":"old-%d","hash":"%016x","at":%d,"answer":%s}\n'
+                    % (i, i, now, json.dumps(answer, separators=(",", ":"))))
+    start = time.perf_counter()
+    service.start()
+    status, answer, _ = service.request("GET", "/v1/operations/old-%d" % (count - 1))
+    seconds = time.perf_counter() - start
+    with open("/proc/%d/status" % service.process.pid) as f:
+        rss = [line.split()[1] for line in f if line.startswith("VmRSS:")][0]
+    mib = int(rss) / 1024
+    print("start with %d stored operations: a stored answer after %.2f s (goal: 1 s), %.0f MiB held "
+          "(goal: 64 MiB) %s" % (count, seconds, mib, "met" if seconds <= 1 and mib <= 64 else "MISSED"))
+    if status != 200 or answer["rrn"] != "%012d" % (count - 1):
+        print("the stored answer did not come back: %s %s" % (status, answer))
+        return 1
+    return 0
 
 
 if __name__ == "__main__":

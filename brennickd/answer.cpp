@@ -1,41 +1,29 @@
 #include "brennickd/answer.h"
 
-#include <map>
+#include <cstring>
+
+#include "export/card_mask.h"
 
 namespace {
 
-// KEY=VALUE lines between CR LF; the first value of a key counts.
-std::map<std::string, std::string> ReadValues(const std::string& text)
+nlohmann::json TextOf(const nlohmann::json& object, const char* key)
 {
-    std::map<std::string, std::string> values;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find("\r\n", start);
-        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        std::size_t eq = line.find('=');
-        if (eq != std::string::npos) values.emplace(line.substr(0, eq), line.substr(eq + 1));
-        if (end == std::string::npos) break;
-        start = end + 2;
-    }
-    return values;
+    if (!object.is_object()) return nullptr;
+    auto it = object.find(key);
+    if (it == object.end() || !it->is_string()) return nullptr;
+    return *it;
 }
 
-// The slip in the dump: from "data_to_print =" to the next field's line.
-std::string ReadSlip(const std::string& dump)
+// The box's last words on Brennick's output, for a run that reported nothing.
+nlohmann::json BoxWords(const std::string& diagnostics)
 {
-    const std::string marker = "\ndata_to_print =";
-    std::size_t at = dump.find(marker);
-    if (at == std::string::npos) return "";
-    at += marker.size();
-    std::size_t end = dump.find("\nhome_operator =", at);
-    return dump.substr(at, end == std::string::npos ? std::string::npos : end - at);
-}
-
-// Bytes of the ANSI code page as JSON text: each byte one code point.
-nlohmann::json Text(const std::string& bytes)
-{
+    std::size_t at = diagnostics.rfind("ERROR: ");
+    if (at == std::string::npos) return nullptr;
+    std::size_t end = diagnostics.find_first_of("\r\n", at);
+    std::string words = diagnostics.substr(at + 7, end == std::string::npos ? end : end - at - 7);
+    // Bytes of the system's code page, each taken as the letter of its value.
     std::string utf8;
-    for (unsigned char c : bytes) {
+    for (unsigned char c : words) {
         if (c < 0x80) {
             utf8 += static_cast<char>(c);
         } else {
@@ -46,45 +34,76 @@ nlohmann::json Text(const std::string& bytes)
     return utf8;
 }
 
+// The amount as the register sent it: a whole number of minor units.
+nlohmann::json Amount(const nlohmann::json& text)
+{
+    if (!text.is_string()) return nullptr;
+    const std::string& s = text.get_ref<const std::string&>();
+    if (s.empty() || s.size() > 15 || s.find_first_not_of("0123456789") != std::string::npos) return nullptr;
+    return std::stoll(s);
+}
+
 }  // namespace
 
-nlohmann::json MakeAnswer(const std::string& key, const RunOutcome& run)
+nlohmann::json MakeAnswer(const OperationInfo& op, const RunReport& run)
 {
-    nlohmann::json a = {{"key", key}, {"state", "unknown"}, {"exit", nullptr}, {"rc", nullptr},
-                        {"text", nullptr}, {"rrn", nullptr}, {"auth_code", nullptr},
+    nlohmann::json a = {{"key", op.key}, {"state", "unknown"}, {"exit", nullptr}, {"outcome", nullptr},
+                        {"rc", nullptr}, {"text", nullptr}, {"rrn", nullptr}, {"auth_code", nullptr},
                         {"amount", nullptr}, {"currency", nullptr}, {"card", nullptr},
-                        {"card_type", nullptr}, {"slip", nullptr}, {"library_fault", false}};
-    if (!run.exitCode) return a;   // killed, or never started: nobody can say
-    int code = *run.exitCode;
-    a["exit"] = code;
-    if (code == 2 || code == 255 || code == -1) {
+                        {"card_type", nullptr}, {"slip", nullptr}, {"library_fault", false},
+                        {"operation", op.operation}, {"lane", op.lane.empty() ? nullptr : nlohmann::json(op.lane)},
+                        {"trace_id", op.traceId.empty() ? nullptr : nlohmann::json(op.traceId)},
+                        {"run", nullptr}, {"started", op.started}};
+    if (!op.currency.empty()) a["currency"] = op.currency;
+    if (!run.started) {
         a["state"] = "not-started";
-        // The box's words, for the register's screen.
-        std::size_t at = run.diagnostics.rfind("ERROR: ");
-        if (at != std::string::npos) {
-            std::size_t end = run.diagnostics.find_first_of("\r\n", at);
-            a["text"] = Text(run.diagnostics.substr(at + 7, end == std::string::npos ? end : end - at - 7));
+        a["text"] = "Brennick could not be started: " + run.startError;
+        return a;
+    }
+    if (run.exitCode) a["exit"] = *run.exitCode;
+    a["run"] = TextOf(run.call, "run");
+    if (!run.end.is_object()) {
+        // A call without an end: the terminal may have charged. Without a
+        // call line only a run that said it stopped before it is certain.
+        if (run.call.is_null() && run.exitCode && (*run.exitCode == 2 || *run.exitCode == 255)) {
+            a["state"] = "not-started";
+            a["text"] = BoxWords(run.diagnostics);
         }
         return a;
     }
-    if ((code != 0 && code != 4) || !run.outputExDatRead) return a;
-    a["library_fault"] = code == 4;
-    auto values = ReadValues(run.outputExDat);
-    auto put = [&](const char* field, const char* key) {
-        auto it = values.find(key);
-        if (it != values.end()) a[field] = Text(it->second);
-    };
-    put("rc", "RC");
-    put("text", "TEXT_MSG");
-    put("rrn", "RRN");
-    put("auth_code", "AUTH_CODE");
-    put("amount", "AMOUNT");
-    put("currency", "CURRENCY");
-    put("card", "PAN");
-    put("card_type", "CARD_TYPE");
-    std::string slip = ReadSlip(run.outputExTxt);
-    if (!slip.empty()) a["slip"] = Text(slip);
-    // Without RC the file does not hold the terminal's answer.
-    if (values.count("RC") != 0) a["state"] = values["RC"] == "00" ? "approved" : "declined";
+    const nlohmann::json& end = run.end;
+    a["run"] = TextOf(end, "run");
+    a["outcome"] = TextOf(end, "outcome");
+    if (!run.exitCode && end.contains("exit") && end["exit"].is_number_integer()) a["exit"] = end["exit"];
+    bool called = run.call.is_object() || end.contains("ms") || end.contains("result");
+    if (!called) {
+        a["state"] = "not-started";
+        a["text"] = TextOf(end, "box");
+        return a;
+    }
+    std::string outcome = end.value("outcome", "");
+    a["library_fault"] = outcome == "library-fault" || outcome == "library-exit";
+    const nlohmann::json result = end.contains("result") ? end["result"] : nlohmann::json::object();
+    a["rc"] = TextOf(result, "RC");
+    a["text"] = TextOf(result, "TEXT_MSG");
+    a["rrn"] = TextOf(result, "RRN");
+    a["auth_code"] = TextOf(result, "AUTH_CODE");
+    a["amount"] = Amount(TextOf(result, "AMOUNT"));
+    if (!TextOf(result, "CURRENCY").is_null()) a["currency"] = TextOf(result, "CURRENCY");
+    a["card"] = TextOf(result, "PAN");
+    a["card_type"] = TextOf(result, "CARD_TYPE");
+    a["slip"] = TextOf(end, "data_to_print");
+    // Without RC the record does not hold the terminal's answer.
+    if (a["rc"].is_string()) a["state"] = a["rc"] == "00" ? "approved" : "declined";
     return a;
+}
+
+void MaskCardData(nlohmann::json* value)
+{
+    if (value->is_string()) {
+        std::string& s = value->get_ref<std::string&>();
+        MaskCardNumbers(s.data(), s.size());
+    } else if (value->is_structured()) {
+        for (auto& item : *value) MaskCardData(&item);
+    }
 }

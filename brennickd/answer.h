@@ -1,5 +1,6 @@
-// What a register may rely on after one run of Brennick, by the exit-code
-// rules of the README: the exit code first, then the result files.
+// What a register may rely on after one run of Brennick: only what that run
+// reported through its report channel, never a shared file read by path,
+// never a guess from the exit code alone.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -7,15 +8,35 @@
 #include <optional>
 #include <string>
 
-struct RunOutcome {
-    std::optional<int> exitCode;   // none: ended by a signal or not started at all
-    std::string outputExDat;       // the lane's output_ex.dat as read after the run
-    bool outputExDatRead = false;
-    std::string outputExTxt;       // the record dump, for the slip
-    std::string diagnostics;       // what Brennick wrote to its output, bounded
+// The operation as it was asked for, carried into every answer so that a
+// register can match it to its sale.
+struct OperationInfo {
+    std::string key;
+    nlohmann::json operation;
+    std::string lane;
+    std::string traceId;
+    std::string currency;   // the request's, where the terminal names none
+    std::string started;    // when brennickd started the run, local ISO 8601
 };
 
-// The answer: {"key", "state", "exit", "rc", "text", "rrn", "auth_code",
-// "amount", "currency", "card", "card_type", "slip", "library_fault"}, state
-// one of "approved", "declined", "not-started", "unknown".
-nlohmann::json MakeAnswer(const std::string& key, const RunOutcome& run);
+// What brennickd saw of one run it started.
+struct RunReport {
+    bool started = false;
+    std::string startError;          // why it could not be started
+    std::optional<int> exitCode;     // none: killed by a signal, or not started
+    std::string diagnostics;         // Brennick's output (its boxes), bounded
+    nlohmann::json call;             // the reported "call" line; null when none came
+    nlohmann::json end;              // the reported "end" line; null when none came
+};
+
+// The answer: {"key", "state", "exit", "outcome", "rc", "text", "rrn",
+// "auth_code", "amount", "currency", "card", "card_type", "slip",
+// "library_fault", "operation", "lane", "trace_id", "run", "started"}; state
+// is "approved" or "declined" from an end line with the terminal's RC,
+// "not-started" where the run certainly never reached the library,
+// "unknown" otherwise (a call line and no end, a run killed).
+nlohmann::json MakeAnswer(const OperationInfo& op, const RunReport& run);
+
+// Masks every card number in every text of value: whatever a library put in
+// a field, brennickd writes no card number anywhere.
+void MaskCardData(nlohmann::json* value);

@@ -49,12 +49,8 @@ private:
 
     void Refuse(http::status status, const char* error)
     {
-        Response r(status, 11);
-        r.set(http::field::content_type, "application/json");
-        r.body() = std::string("{\"error\":\"") + error + "\"}\n";
-        r.keep_alive(false);
-        r.prepare_payload();
-        Write(std::move(r));
+        // What was read of the headers gives the origin its CORS headers.
+        Write(service_->Refusal(parser_->get(), status, error));
     }
 
     void OnRead(beast::error_code ec)
@@ -67,7 +63,8 @@ private:
         std::size_t fields = 0;
         for (auto it = request.begin(); it != request.end(); ++it) ++fields;
         if (fields > kFieldCountLimit)
-            return Refuse(http::status::request_header_fields_too_large, "more than 64 header fields");
+            return Write(service_->Refusal(request, http::status::request_header_fields_too_large,
+                                           "more than 64 header fields"));
         stream_.expires_never();   // a payment takes as long as it takes
         auto self = shared_from_this();
         service_->Handle(request, [self](Response response) {

@@ -2,7 +2,13 @@
 // operation a page asks for is one run of Brennick, started with checked
 // values only; the answers are kept by idempotency key.
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
 
 #include <cstdio>
 #include <fstream>
@@ -10,6 +16,7 @@
 #include <thread>
 
 #include "brennickd/http_server.h"
+#include "brennickd/journal_search.h"
 #include "brennickd/options.h"
 #include "brennickd/service.h"
 #include "brennickd/store.h"
@@ -22,6 +29,8 @@ namespace {
 const char* const kServiceName = "brennickd";
 Options g_options;
 boost::asio::io_context* g_io = nullptr;
+std::function<void()> g_stop;
+std::atomic<bool> g_stopping{false};
 
 int Fail(const std::string& message)
 {
@@ -43,43 +52,83 @@ bool ReadToken(const std::string& path, std::string* token)
 
 }  // namespace
 
+// Ends the service once no payment runs any more, or once the stop timeout
+// has passed: what still runs then is found again in the journal at the
+// next start.
+static void StopWhenIdle(boost::asio::io_context& io, PaymentService& service, OperationStore& store)
+{
+    if (g_stopping.exchange(true)) return;
+    service.BeginStop();
+    std::thread([&io, &store] {
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(g_options.stopTimeoutSeconds);
+        while (store.Running() > 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // Answers of the last runs still leave before the end.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        io.stop();
+    }).detach();
+}
+
 static int RunService()
 {
     const Options& options = g_options;
     std::string token;
     if (!ReadToken(options.tokenFile, &token))
         return Fail("the token file " + options.tokenFile + " cannot be read or holds fewer than 16 characters");
-    // The same settings as Brennick's own: where its result files land.
+    // The same settings as Brennick's own: where its journal lies.
     if (ReadInstallationSettings() != 0) return Fail(g_errorText);
     std::string brennick = options.brennick;
     if (brennick.empty())
         brennick = platform::OwnFolder() + platform::kPathSeparator +
                    (platform::kPathSeparator == '\\' ? "Brennick.exe" : "brennick");
     OperationStore store;
-    if (!store.Open(options.stateFolder))
-        return Fail("the state folder " + options.stateFolder + " cannot take the state file");
-    PaymentService service(options, token, brennick, g_outputExDatPath, g_outputExTxtPath, &store);
+    std::string journal = g_journalFolder;
+    std::string reason;
+    if (!store.Open(options.stateFolder, options.keepDays,
+                    [journal](const std::string& run, unsigned long pid, const std::string& started) {
+                        return FindRunEnd(journal, run, pid, started);
+                    },
+                    &reason))
+        return Fail(reason);
+    PaymentService service(options, token, brennick, &store);
 
     boost::asio::io_context io;
     g_io = &io;
     boost::asio::ip::tcp::endpoint bound;
     std::string message;
     if (!StartServer(io, options, &service, &bound, &message)) return Fail(message);
+    service.SetPort(bound.port());
+    g_stop = [&io, &service, &store] { StopWhenIdle(io, service, store); };
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&io](const boost::system::error_code&, int) { io.stop(); });
+    signals.async_wait([](const boost::system::error_code& ec, int) {
+        if (!ec) g_stop();
+    });
+    // Compaction at start where it is worth it, then once a day.
+    boost::asio::steady_timer daily(io);
+    std::function<void(bool)> compact = [&](bool always) {
+        if (always || store.WantsCompaction()) store.Compact();
+        daily.expires_after(std::chrono::hours(24));
+        daily.async_wait([&](const boost::system::error_code& ec) {
+            if (!ec) compact(true);
+        });
+    };
+    boost::asio::post(io, [&] { compact(false); });
     std::printf("brennickd listening on %s:%u\n", bound.address().to_string().c_str(),
                 static_cast<unsigned>(bound.port()));
     std::fflush(stdout);
     std::thread second([&io] { io.run(); });
     io.run();
     second.join();
+    g_stop = nullptr;
     g_io = nullptr;
     return 0;
 }
 
 static void StopService()
 {
-    if (g_io != nullptr) g_io->stop();
+    if (g_io != nullptr) boost::asio::post(*g_io, [] {
+            if (g_stop) g_stop();
+        });
 }
 
 // The arguments a registered service starts with: these, less the request

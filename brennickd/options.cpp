@@ -5,7 +5,8 @@
 const char* const kUsage =
     "usage: brennickd --token-file FILE --state FOLDER [--listen ADDRESS:PORT] [--allow-remote]\n"
     "                 [--allow-origin ORIGIN]... [--brennick PATH] [--max-connections N]\n"
-    "                 [--read-timeout SECONDS]\n"
+    "                 [--read-timeout SECONDS] [--wait SECONDS] [--stop-timeout SECONDS]\n"
+    "                 [--keep-days DAYS] [--allow-host NAME]...\n"
     "       brennickd --install-service [the same options]   (Windows)\n"
     "       brennickd --uninstall-service                     (Windows)\n";
 
@@ -81,6 +82,15 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             if (!value(&v) || !ParseCount(a, v, 1, 10000, &o->maxConnections, message)) return false;
         } else if (a == "--read-timeout") {
             if (!value(&v) || !ParseCount(a, v, 1, 3600, &o->readTimeoutSeconds, message)) return false;
+        } else if (a == "--wait") {
+            if (!value(&v) || !ParseCount(a, v, 1, 3600, &o->waitSeconds, message)) return false;
+        } else if (a == "--stop-timeout") {
+            if (!value(&v) || !ParseCount(a, v, 0, 3600, &o->stopTimeoutSeconds, message)) return false;
+        } else if (a == "--keep-days") {
+            if (!value(&v) || !ParseCount(a, v, 1, 36500, &o->keepDays, message)) return false;
+        } else if (a == "--allow-host") {
+            if (!value(&v)) return false;
+            o->allowedHosts.push_back(v);
         } else if (a == "--install-service") {
             o->installService = true;
         } else if (a == "--uninstall-service") {

@@ -14,6 +14,10 @@ struct Options {
     std::vector<std::string> allowedOrigins;
     int maxConnections = 64;
     int readTimeoutSeconds = 30;
+    int waitSeconds = 90;          // then a request gets 202 "running"
+    int stopTimeoutSeconds = 180;  // how long a stop waits for running payments
+    int keepDays = 90;             // answers older than that go at compaction
+    std::vector<std::string> allowedHosts;   // Host names besides the service's own
     bool installService = false;     // Windows
     bool uninstallService = false;   // Windows
     bool runAsService = false;       // Windows: started by the service manager

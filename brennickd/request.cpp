@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -46,6 +47,43 @@ bool Fits(const std::string& v, Kind kind, std::size_t maxLength)
     return true;
 }
 
+// Finds a key that an object of the text holds twice.
+class DuplicateKeys : public nlohmann::json_sax<nlohmann::json> {
+public:
+    bool found = false;
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override
+    {
+        keys_.emplace_back();
+        return true;
+    }
+    bool key(string_t& k) override
+    {
+        found = found || !keys_.back().insert(k).second;
+        return !found;
+    }
+    bool end_object() override
+    {
+        keys_.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) override { return true; }
+    bool end_array() override { return true; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override
+    {
+        return false;
+    }
+
+private:
+    std::vector<std::set<std::string>> keys_;
+};
+
 bool Fail(RequestError* error, const std::string& message, const std::string& field)
 {
     error->message = message;
@@ -64,6 +102,9 @@ bool ParseOperationRequest(const std::string& body, OperationRequest* request, R
 {
     nlohmann::json j = nlohmann::json::parse(body, nullptr, false);
     if (j.is_discarded() || !j.is_object()) return Fail(error, "the body is not a JSON object", "");
+    DuplicateKeys duplicates;
+    nlohmann::json::sax_parse(body, &duplicates);
+    if (duplicates.found) return Fail(error, "a field is given twice", "");
 
     for (const auto& item : j.items()) {
         bool known = item.key() == "operation";
@@ -73,6 +114,8 @@ bool ParseOperationRequest(const std::string& body, OperationRequest* request, R
 
     request->switches.clear();
     request->lane.clear();
+    request->traceId.clear();
+    request->currency.clear();
     if (!j.contains("operation")) return Fail(error, "an operation is required", "operation");
     const nlohmann::json& op = j["operation"];
     long long code = -1;
@@ -83,6 +126,7 @@ bool ParseOperationRequest(const std::string& body, OperationRequest* request, R
     if (code < 0)
         return Fail(error, "purchase, refund, cancel, end-of-day or an operation code", "operation");
     request->switches.push_back("/o" + std::to_string(code));
+    request->operation = op;
 
     for (const Field& f : kFields) {
         if (!j.contains(f.name)) continue;
@@ -104,6 +148,8 @@ bool ParseOperationRequest(const std::string& body, OperationRequest* request, R
         }
         request->switches.push_back(f.switchName + text);
         if (f.kind == Kind::kLane) request->lane = text;
+        if (std::string(f.name) == "trace_id") request->traceId = text;
+        if (std::string(f.name) == "currency") request->currency = text;
     }
     request->canonical = j.dump();
     return true;

@@ -1,10 +1,15 @@
 #include "brennickd/service.h"
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "brennickd/answer.h"
+#include "brennickd/journal_search.h"
 #include "brennickd/request.h"
 #include "platform/process.h"
 
@@ -16,15 +21,6 @@ namespace {
 
 constexpr std::size_t kOutputLimit = 64 * 1024;
 
-std::string Slurp(const std::string& path, bool* read)
-{
-    std::ifstream in(path, std::ios::binary);
-    *read = static_cast<bool>(in);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Compares in time that does not depend on where the texts differ (the
 // secret is never empty).
 bool SameSecret(const std::string& given, const std::string& secret)
@@ -35,12 +31,49 @@ bool SameSecret(const std::string& given, const std::string& secret)
     return diff == 0;
 }
 
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// One answer per request: the run's, or "running" once the wait is over,
+// whichever comes first.
+class Reply {
+public:
+    explicit Reply(Respond respond) : respond_(std::move(respond)) {}
+
+    void Send(Response response)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (sent_) return;
+            sent_ = true;
+        }
+        done_.notify_all();
+        respond_(std::move(response));
+    }
+
+    // True when an answer went out within the time.
+    bool WaitFor(int seconds)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return done_.wait_for(lock, std::chrono::seconds(seconds), [this] { return sent_; });
+    }
+
+private:
+    Respond respond_;
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool sent_ = false;
+};
+
 }  // namespace
 
 PaymentService::PaymentService(const Options& options, std::string token, std::string brennick,
-                               std::string exchangeDat, std::string exchangeTxt, OperationStore* store)
-    : options_(options), token_(std::move(token)), brennick_(std::move(brennick)),
-      exchangeDat_(std::move(exchangeDat)), exchangeTxt_(std::move(exchangeTxt)), store_(store)
+                               OperationStore* store)
+    : options_(options), token_(std::move(token)), brennick_(std::move(brennick)), store_(store)
 {
 }
 
@@ -70,6 +103,14 @@ Response PaymentService::Json(const Request& request, http::status status,
     return r;
 }
 
+Response PaymentService::Refusal(const Request& partial, http::status status, const std::string& error) const
+{
+    Response r = Json(partial, status, {{"error", error}});
+    r.version(11);
+    r.keep_alive(false);
+    return r;
+}
+
 bool PaymentService::Authorized(const Request& request) const
 {
     auto header = request.find(http::field::authorization);
@@ -80,9 +121,32 @@ bool PaymentService::Authorized(const Request& request) const
     return SameSecret(value.substr(scheme.size()), token_);
 }
 
+// A page of a name that its owner points at 127.0.0.1 (DNS rebinding) is no
+// page of ours: only the names of this service are served.
+bool PaymentService::HostAllowed(const Request& request) const
+{
+    auto header = request.find(http::field::host);
+    if (header == request.end()) return false;
+    std::string host = Lower(std::string(header->value()));
+    std::string address = options_.address.find(':') != std::string::npos ? "[" + options_.address + "]"
+                                                                           : options_.address;
+    std::vector<std::string> names = {address, "localhost", "127.0.0.1", "[::1]"};
+    for (const std::string& allowed : options_.allowedHosts) {
+        if (host == Lower(allowed)) return true;
+        names.push_back(Lower(allowed));
+    }
+    const std::string port = ":" + std::to_string(port_);
+    for (const std::string& name : names)
+        if (host == name + port || (port_ == 80 && host == name)) return true;
+    return false;
+}
+
 void PaymentService::Handle(const Request& request, const Respond& respond)
 {
     std::string target(request.target());
+    if (!HostAllowed(request))
+        return respond(Json(request, http::status::misdirected_request,
+                            {{"error", "this service does not answer to that Host"}}));
     if (request.method() == http::verb::options) {
         // A preflight: CORS headers for allowed origins only, and the
         // browser's question about the private network answered.
@@ -112,35 +176,42 @@ void PaymentService::Handle(const Request& request, const Respond& respond)
         return respond(Json(request, http::status::ok, found));
     }
     if (target == "/v1/status" && request.method() == http::verb::get) {
-        std::string folder = exchangeDat_.substr(0, exchangeDat_.find_last_of("/\\") + 1);
         return respond(Json(request, http::status::ok,
                             {{"version", BRENNICK_VERSION}, {"brennick", brennick_},
-                             {"exchange", folder}, {"busy_lanes", store_->BusyLanes()}}));
+                             {"busy_lanes", store_->BusyLanes()},
+                             {"state_file", store_->Healthy() ? "ok" : "failing"},
+                             {"stopping", stopping_.load()}}));
     }
     respond(Json(request, http::status::not_found, {{"error", "no such resource"}}));
 }
 
 void PaymentService::Post(const Request& request, const Respond& respond)
 {
+    if (stopping_)
+        return respond(Json(request, http::status::service_unavailable,
+                            {{"error", "brennickd is stopping: no new operations"}}));
     auto keyHeader = request.find("Idempotency-Key");
     std::string key = keyHeader == request.end() ? "" : std::string(keyHeader->value());
     if (!IsValidKey(key))
         return respond(Json(request, http::status::bad_request,
                             {{"error", "1 to 64 letters, digits, '-' and '_'"}, {"field", "Idempotency-Key"}}));
-    OperationRequest op;
+    OperationRequest parsed;
     RequestError error;
-    if (!ParseOperationRequest(request.body(), &op, &error)) {
+    if (!ParseOperationRequest(request.body(), &parsed, &error)) {
         nlohmann::json body = {{"error", error.message}};
         if (!error.field.empty()) body["field"] = error.field;
         return respond(Json(request, http::status::bad_request, body));
     }
-    // The answer goes out when the run ends, to every request with the key.
+    OperationInfo op{key, parsed.operation, parsed.lane, parsed.traceId, parsed.currency, JournalTimeNow()};
+    // The answer goes out when the run ends, to every request with the key,
+    // or as "running" once the request has waited long enough.
     Request copy = request;
-    auto waiter = [this, copy, respond](const nlohmann::json& answer) {
-        respond(Json(copy, http::status::ok, answer));
+    auto reply = std::make_shared<Reply>(respond);
+    auto waiter = [this, copy, reply](const nlohmann::json& answer) {
+        reply->Send(Json(copy, http::status::ok, answer));
     };
     nlohmann::json answer;
-    switch (store_->Start(key, op.canonical, op.lane, waiter, &answer)) {
+    switch (store_->Start(op, parsed.canonical, waiter, &answer)) {
     case OperationStore::Begin::kDone: return respond(Json(request, http::status::ok, answer));
     case OperationStore::Begin::kOtherBody:
         return respond(Json(request, http::status::unprocessable_entity,
@@ -148,27 +219,50 @@ void PaymentService::Post(const Request& request, const Respond& respond)
     case OperationStore::Begin::kLaneBusy:
         return respond(Json(request, http::status::conflict,
                             {{"error", "the lane is busy with another operation"}, {"field", "lane"}}));
-    case OperationStore::Begin::kRunning: return;
-    case OperationStore::Begin::kStarted: break;
+    case OperationStore::Begin::kNotRecorded:
+        return respond(Json(request, http::status::service_unavailable,
+                            {{"error", "the state file cannot be written: nothing was run"}}));
+    case OperationStore::Begin::kRunning: break;
+    case OperationStore::Begin::kStarted:
+        std::thread(&PaymentService::Run, this, op, parsed.switches).detach();
+        break;
     }
-    std::thread(&PaymentService::Run, this, key, op.switches, op.lane).detach();
+    std::thread([this, copy, reply, key] {
+        if (reply->WaitFor(options_.waitSeconds)) return;
+        nlohmann::json running = store_->Lookup(key);
+        if (running.value("state", "") != "running") return;   // the answer is on its way
+        reply->Send(Json(copy, http::status::accepted, running));
+    }).detach();
 }
 
-void PaymentService::Run(const std::string& key, const std::vector<std::string>& switches,
-                         const std::string& lane)
+void PaymentService::Run(const OperationInfo& op, const std::vector<std::string>& switches)
 {
-    std::string suffix = lane.empty() ? "" : "-" + lane;
-    platform::ProgramRun run = platform::RunProgram(brennick_, switches, kOutputLimit);
-    RunOutcome outcome;
-    if (run.started && run.exited) outcome.exitCode = run.exitCode;
-    outcome.diagnostics = run.output;
-    outcome.outputExDat = Slurp(exchangeDat_ + suffix, &outcome.outputExDatRead);
-    bool ignored = false;
-    outcome.outputExTxt = Slurp(exchangeTxt_ + suffix, &ignored);
-    nlohmann::json answer = MakeAnswer(key, outcome);
-    if (!run.started) {
-        answer["state"] = "not-started";
-        answer["text"] = "Brennick could not be started: " + run.error;
-    }
-    store_->Finish(key, answer);
+    RunReport report;
+    std::string pending;
+    platform::RunWatch watch;
+    watch.started = [&](unsigned long pid) { store_->NoteProcess(op.key, pid); };
+    watch.reported = [&](const char* bytes, std::size_t size) {
+        pending.append(bytes, size);
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            nlohmann::json line = nlohmann::json::parse(pending.substr(0, end), nullptr, false);
+            pending.erase(0, end + 1);
+            if (!line.is_object()) continue;
+            std::string event = line.value("event", "");
+            if (event == "call" && report.call.is_null()) {
+                report.call = line;
+                store_->NoteRun(op.key, line.value("run", ""));
+            } else if (event == "end" && report.end.is_null() &&
+                       (report.call.is_null() || line.value("run", "") == report.call.value("run", ""))) {
+                report.end = line;
+            }
+        }
+    };
+    platform::ProgramRun run = platform::RunProgram(brennick_, switches, kOutputLimit, watch);
+    report.started = run.started;
+    report.startError = run.error;
+    if (run.started && run.exited) report.exitCode = run.exitCode;
+    report.diagnostics = run.output;
+    nlohmann::json answer = MakeAnswer(op, report);
+    MaskCardData(&answer);
+    store_->Finish(op.key, answer);
 }

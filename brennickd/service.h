@@ -3,6 +3,7 @@
 
 #include <boost/beast/http.hpp>
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -17,24 +18,32 @@ using Respond = std::function<void(Response)>;
 
 class PaymentService {
 public:
-    PaymentService(const Options& options, std::string token, std::string brennick,
-                   std::string exchangeDat, std::string exchangeTxt, OperationStore* store);
+    PaymentService(const Options& options, std::string token, std::string brennick, OperationStore* store);
+
+    // The port the server took: a Host header must name it.
+    void SetPort(unsigned short port) { port_ = port; }
+    // From now on no new operation starts (503); running ones go on.
+    void BeginStop() { stopping_ = true; }
 
     // Answers request through respond, at once or when its run has ended
     // (from another thread).
     void Handle(const Request& request, const Respond& respond);
+    // An answer to a request that could not be read whole (too large), with
+    // the CORS headers its origin gets, so that a page can read the error.
+    Response Refusal(const Request& partial, http::status status, const std::string& error) const;
 
 private:
     Response Json(const Request& request, http::status status, const nlohmann::json& body) const;
     void AddCors(const Request& request, Response* response) const;
     bool Authorized(const Request& request) const;
+    bool HostAllowed(const Request& request) const;
     void Post(const Request& request, const Respond& respond);
-    void Run(const std::string& key, const std::vector<std::string>& switches, const std::string& lane);
+    void Run(const OperationInfo& op, const std::vector<std::string>& switches);
 
     const Options& options_;
     std::string token_;
     std::string brennick_;
-    std::string exchangeDat_;   // output_ex.dat of the plain lane
-    std::string exchangeTxt_;
     OperationStore* store_;
+    unsigned short port_ = 0;
+    std::atomic<bool> stopping_{false};
 };

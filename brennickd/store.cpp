@@ -1,63 +1,382 @@
 #include "brennickd/store.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 
-bool OperationStore::Open(const std::string& folder)
+namespace {
+
+const char kFileName[] = "brennickd-state.jsonl";
+// A finished operation's line begins so; the rest up to the last brace is
+// its answer. Read without a JSON parser, a large state starts quickly.
+const char kDonePrefix[] = "{\"event\":\"done\",\"key\":\"";
+
+std::int64_t Now()
 {
-    std::string path = folder + platform::kPathSeparator + "brennickd-state.jsonl";
-    std::ifstream in(path, std::ios::binary);
-    for (std::string line; std::getline(in, line);) {
-        nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-        if (j.is_discarded() || !j.is_object() || !j.contains("key")) continue;
-        std::string key = j.value("key", "");
-        Entry& e = entries_[key];
-        if (j.value("event", "") == "start") {
-            e.canonical = j.value("body", "");
-            e.lane = j.value("lane", "");
-            e.done = true;
-            // Started and never ended: the terminal may have charged.
-            e.answer = {{"key", key}, {"state", "unknown"}, {"exit", nullptr},
-                        {"text", "brennickd stopped during the run: check the terminal"}};
-        } else if (j.value("event", "") == "end" && j.contains("answer")) {
-            e.done = true;
-            e.answer = j["answer"];
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::uint64_t HashOf(const std::string& text)
+{
+    std::uint64_t h = 1469598103934665603ULL;   // FNV-1a
+    for (unsigned char c : text) h = (h ^ c) * 1099511628211ULL;
+    return h;
+}
+
+std::string Hex(std::uint64_t v)
+{
+    char s[17];
+    std::snprintf(s, sizeof s, "%016llx", static_cast<unsigned long long>(v));
+    return s;
+}
+
+nlohmann::json InfoJson(const OperationInfo& op)
+{
+    return {{"operation", op.operation}, {"lane", op.lane}, {"trace_id", op.traceId},
+            {"currency", op.currency}, {"started", op.started}};
+}
+
+OperationInfo InfoOf(const std::string& key, const nlohmann::json& j)
+{
+    OperationInfo op;
+    op.key = key;
+    if (!j.is_object()) return op;
+    op.operation = j.value("operation", nlohmann::json());
+    op.lane = j.value("lane", "");
+    op.traceId = j.value("trace_id", "");
+    op.currency = j.value("currency", "");
+    op.started = j.value("started", "");
+    return op;
+}
+
+// Where the answer stands in a line written by a JSON library: its dump is
+// the very text there.
+bool FindAnswer(const std::string& line, const nlohmann::json& answer, std::size_t* from, std::size_t* length)
+{
+    std::string text = answer.dump();
+    std::size_t at = line.find("\"answer\":");
+    if (at == std::string::npos || line.compare(at + 9, text.size(), text) != 0) return false;
+    *from = at + 9;
+    *length = text.size();
+    return true;
+}
+
+}  // namespace
+
+bool OperationStore::Open(const std::string& folder, int keepDays, JournalSearch search, std::string* reason)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    keepDays_ = keepDays;
+    search_ = std::move(search);
+    path_ = folder + platform::kPathSeparator + kFileName;
+    {
+        std::ifstream in(path_, std::ios::binary);
+        if (in) Load(in);
+    }
+    std::error_code ec;
+    size_ = std::filesystem::exists(path_, ec) ? std::filesystem::file_size(path_, ec) : 0;
+    if (!platform::OpenForAppend(path_.c_str(), &file_)) {
+        *reason = "the state file " + path_ + " cannot be opened for appending";
+        return false;
+    }
+    // Keys whose runs were cut off by a stop: their end may be in the journal.
+    for (auto& [key, e] : entries_) {
+        nlohmann::json ignored;
+        if (e.live && !e.live->running) Reconcile(key, &e, &ignored);
+    }
+    return true;
+}
+
+void OperationStore::Load(std::istream& in)
+{
+    // In large pieces, not line by line: a state of many answers starts fast.
+    std::vector<char> buffer(1 << 20);
+    std::string carried;
+    std::uint64_t at = 0;
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        std::size_t got = static_cast<std::size_t>(in.gcount());
+        std::size_t from = 0;
+        for (std::size_t i = 0; i < got; ++i) {
+            if (buffer[i] != '\n') continue;
+            std::size_t length = carried.size() + (i - from);
+            if (carried.empty()) {
+                LoadLine(std::string_view(buffer.data() + from, i - from), at);
+            } else {
+                carried.append(buffer.data() + from, i - from);
+                LoadLine(carried, at);
+                carried.clear();
+            }
+            at += length + 1;
+            from = i + 1;
+        }
+        carried.append(buffer.data() + from, got - from);
+    }
+    // A last line without its line feed: cut off by a crash, taken as it is.
+    endsInLineFeed_ = carried.empty();
+    if (!carried.empty()) LoadLine(carried, at);
+}
+
+void OperationStore::LoadLine(std::string_view line, std::uint64_t lineAt)
+{
+    ++lines_;
+    const std::size_t prefix = sizeof kDonePrefix - 1;
+    if (line.compare(0, prefix, kDonePrefix) == 0) {
+        // {"event":"done","key":"K","hash":"H","at":N,"answer":{...}}
+        std::size_t q = line.find('"', prefix);
+        std::size_t h = line.find("\"hash\":\"", q);
+        std::size_t t = line.find("\"at\":", h);
+        std::size_t a = line.find(",\"answer\":", t);
+        if (q == std::string_view::npos || h == std::string_view::npos || t == std::string_view::npos ||
+            a == std::string_view::npos || line.back() != '}')
+            return;
+        Entry& e = entries_[std::string(line.substr(prefix, q - prefix))];
+        e.bodyHash = std::strtoull(std::string(line.substr(h + 8, 16)).c_str(), nullptr, 16);
+        e.endedAt = std::strtoll(std::string(line.substr(t + 5, a - t - 5)).c_str(), nullptr, 10);
+        e.offset = lineAt + a + 10;
+        e.length = static_cast<std::uint32_t>(line.size() - 1 - (a + 10));
+        e.live.reset();
+        return;
+    }
+    nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+    if (j.is_discarded() || !j.is_object() || !j.contains("key") || !j["key"].is_string()) return;
+    std::string key = j["key"];
+    std::string event = j.value("event", "");
+    Entry& e = entries_[key];
+    if (event == "start") {
+        e.bodyHash = j.contains("hash") ? std::strtoull(j.value("hash", "").c_str(), nullptr, 16)
+                                        : HashOf(j.value("body", ""));
+        e.live = std::make_unique<Live>();
+        e.live->op = InfoOf(key, j.contains("op") ? j["op"] : nlohmann::json{{"lane", j.value("lane", "")}});
+    } else if (event == "process" && e.live) {
+        e.live->pid = j.value("pid", 0UL);
+    } else if (event == "run" && e.live) {
+        e.live->run = j.value("run", "");
+    } else if ((event == "end" || event == "done") && j.contains("answer")) {
+        std::size_t from = 0, length = 0;
+        if (!FindAnswer(std::string(line), j["answer"], &from, &length)) return;
+        e.offset = lineAt + from;
+        e.length = static_cast<std::uint32_t>(length);
+        e.endedAt = j.value("at", Now());   // a line of an older brennickd has no time
+        e.live.reset();
+    }
+}
+
+bool OperationStore::Append(const std::string& line, std::uint64_t* answerAt, std::size_t answerFrom,
+                            bool flush)
+{
+    std::string text = line + "\n";
+    if (!platform::AppendLine(file_, text.data(), text.size())) {
+        healthy_ = false;
+        return false;
+    }
+    if (!endsInLineFeed_) ++size_;   // the append put a line feed first
+    if (answerAt != nullptr) *answerAt = size_ + answerFrom;
+    size_ += text.size();
+    lines_ += static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    endsInLineFeed_ = true;
+    if (flush && !platform::FlushFile(file_)) {
+        healthy_ = false;
+        return false;
+    }
+    return true;
+}
+
+std::string OperationStore::DoneLine(const std::string& key, const Entry& e, const std::string& answer,
+                                     std::size_t* answerFrom)
+{
+    std::string line = kDonePrefix + key + "\",\"hash\":\"" + Hex(e.bodyHash) + "\",\"at\":" +
+                       std::to_string(e.endedAt) + ",\"answer\":";
+    *answerFrom = line.size();
+    return line + answer + "}";
+}
+
+std::string OperationStore::StartLines(const std::string& key, const Entry& e)
+{
+    std::string lines = nlohmann::json{{"event", "start"}, {"key", key}, {"hash", Hex(e.bodyHash)},
+                                       {"op", InfoJson(e.live->op)}}
+                            .dump();
+    if (e.live->pid != 0)
+        lines += "\n" + nlohmann::json{{"event", "process"}, {"key", key}, {"pid", e.live->pid}}.dump();
+    if (!e.live->run.empty())
+        lines += "\n" + nlohmann::json{{"event", "run"}, {"key", key}, {"run", e.live->run}}.dump();
+    return lines;
+}
+
+nlohmann::json OperationStore::StoredAnswer(const Entry& e)
+{
+    std::ifstream in(path_, std::ios::binary);
+    std::string text(e.length, '\0');
+    in.seekg(static_cast<std::streamoff>(e.offset));
+    if (!in.read(text.data(), static_cast<std::streamsize>(text.size()))) return nullptr;
+    return nlohmann::json::parse(text, nullptr, false);
+}
+
+nlohmann::json OperationStore::Unknown(const std::string& key, const Live& live)
+{
+    RunReport report;
+    report.started = true;
+    report.call = {{"run", live.run.empty() ? nlohmann::json() : nlohmann::json(live.run)}};
+    nlohmann::json a = MakeAnswer(live.op, report);
+    a["key"] = key;
+    a["text"] = "brennickd stopped during the run and its journal holds no end of it: check the terminal";
+    return a;
+}
+
+bool OperationStore::Reconcile(const std::string& key, Entry* e, nlohmann::json* answer)
+{
+    if (!search_) return false;
+    nlohmann::json end = search_(e->live->run, e->live->pid, e->live->op.started);
+    if (!end.is_object()) return false;
+    RunReport report;
+    report.started = true;
+    report.end = end;
+    *answer = MakeAnswer(e->live->op, report);
+    MaskCardData(answer);
+    e->endedAt = Now();
+    std::size_t from = 0;
+    std::string line = DoneLine(key, *e, answer->dump(), &from);
+    if (!Append(line, &e->offset, from)) return true;   // answered, kept for the next start
+    e->length = static_cast<std::uint32_t>(line.size() - 1 - from);
+    e->live.reset();
+    return true;
+}
+
+bool OperationStore::Compact()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::int64_t cutoff = Now() - static_cast<std::int64_t>(keepDays_) * 86400;
+    std::string fresh = path_ + ".new";
+    std::ifstream old(path_, std::ios::binary);
+    std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
+    std::uint64_t written = 0;
+    std::unordered_map<std::string, std::uint64_t> moved;
+    for (const auto& [key, e] : entries_) {
+        std::string line;
+        std::size_t from = 0;
+        if (e.live) {
+            line = StartLines(key, e);
+        } else if (e.endedAt >= cutoff) {
+            std::string answer(e.length, '\0');
+            old.seekg(static_cast<std::streamoff>(e.offset));
+            if (!old.read(answer.data(), static_cast<std::streamsize>(answer.size()))) return false;
+            line = DoneLine(key, e, answer, &from);
+            moved[key] = written + from;
+        } else {
+            continue;
+        }
+        out << line << '\n';
+        written += line.size() + 1;
+    }
+    out.close();
+    if (!out) {
+        std::remove(fresh.c_str());
+        return false;
+    }
+    // On disk before it replaces the old file, and the new name after.
+    platform::FileHandle flushed = platform::kNoFile;
+    bool durable = platform::OpenForAppend(fresh.c_str(), &flushed) && platform::FlushFile(flushed);
+    unsigned long ignored;
+    if (flushed != platform::kNoFile) platform::CloseFile(flushed, &ignored);
+    if (!durable) {
+        std::remove(fresh.c_str());
+        return false;
+    }
+    platform::CloseFile(file_, &ignored);
+    file_ = platform::kNoFile;
+    std::error_code ec;
+    std::filesystem::rename(fresh, path_, ec);
+    if (!platform::OpenForAppend(path_.c_str(), &file_)) {
+        healthy_ = false;
+        return false;
+    }
+    if (ec) {
+        std::remove(fresh.c_str());
+        return false;
+    }
+    platform::FlushFolderEntry(path_.c_str());
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        auto m = moved.find(it->first);
+        if (it->second.live) {
+            ++it;
+        } else if (m == moved.end()) {
+            it = entries_.erase(it);
+        } else {
+            it->second.offset = m->second;
+            ++it;
         }
     }
-    return platform::OpenForAppend(path.c_str(), &file_);
+    size_ = written;
+    lines_ = entries_.size();
+    endsInLineFeed_ = true;
+    return true;
 }
 
-void OperationStore::Append(const nlohmann::json& line)
+bool OperationStore::WantsCompaction()
 {
-    std::string text = line.dump() + "\n";
-    platform::AppendLine(file_, text.data(), text.size());
-    platform::FlushFile(file_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (lines_ > entries_.size()) return true;
+    std::int64_t cutoff = Now() - static_cast<std::int64_t>(keepDays_) * 86400;
+    for (const auto& [key, e] : entries_)
+        if (!e.live && e.endedAt < cutoff) return true;
+    return false;
 }
 
-OperationStore::Begin OperationStore::Start(const std::string& key, const std::string& canonical,
-                                            const std::string& lane, const Waiter& waiter,
-                                            nlohmann::json* answer)
+OperationStore::Begin OperationStore::Start(const OperationInfo& op, const std::string& canonical,
+                                            const Waiter& waiter, nlohmann::json* answer)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::uint64_t hash = HashOf(canonical);
+    auto it = entries_.find(op.key);
+    if (it != entries_.end()) {
+        Entry& e = it->second;
+        if (e.bodyHash != hash) return Begin::kOtherBody;
+        if (e.live && e.live->running) {
+            e.live->waiters.push_back(waiter);
+            return Begin::kRunning;
+        }
+        if (e.live) {
+            if (!Reconcile(op.key, &e, answer)) *answer = Unknown(op.key, *e.live);
+            return Begin::kDone;
+        }
+        *answer = StoredAnswer(e);
+        return Begin::kDone;
+    }
+    if (lanes_.count(op.lane) != 0) return Begin::kLaneBusy;
+    Entry e;
+    e.bodyHash = hash;
+    e.live = std::make_unique<Live>();
+    e.live->op = op;
+    e.live->running = true;
+    // Nothing runs that a restart could not find again.
+    if (!Append(StartLines(op.key, e))) return Begin::kNotRecorded;
+    e.live->waiters.push_back(waiter);
+    entries_.emplace(op.key, std::move(e));
+    lanes_[op.lane] = op.key;
+    return Begin::kStarted;
+}
+
+void OperationStore::NoteProcess(const std::string& key, unsigned long pid)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = entries_.find(key);
-    if (it != entries_.end()) {
-        Entry& e = it->second;
-        if (e.canonical != canonical) return Begin::kOtherBody;
-        if (e.done) {
-            *answer = e.answer;
-            return Begin::kDone;
-        }
-        e.waiters.push_back(waiter);
-        return Begin::kRunning;
-    }
-    if (lanes_.count(lane) != 0) return Begin::kLaneBusy;
-    Entry& e = entries_[key];
-    e.canonical = canonical;
-    e.lane = lane;
-    e.waiters.push_back(waiter);
-    lanes_[lane] = key;
-    Append({{"event", "start"}, {"key", key}, {"lane", lane}, {"body", canonical}});
-    return Begin::kStarted;
+    if (it == entries_.end() || !it->second.live) return;
+    it->second.live->pid = pid;
+    // Hints for a restart; without them the key is answered "unknown".
+    Append(nlohmann::json{{"event", "process"}, {"key", key}, {"pid", pid}}.dump(), nullptr, 0, false);
+}
+
+void OperationStore::NoteRun(const std::string& key, const std::string& run)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = entries_.find(key);
+    if (it == entries_.end() || !it->second.live) return;
+    it->second.live->run = run;
+    Append(nlohmann::json{{"event", "run"}, {"key", key}, {"run", run}}.dump(), nullptr, 0, false);
 }
 
 void OperationStore::Finish(const std::string& key, const nlohmann::json& answer)
@@ -66,11 +385,19 @@ void OperationStore::Finish(const std::string& key, const nlohmann::json& answer
     {
         std::lock_guard<std::mutex> lock(mutex_);
         Entry& e = entries_[key];
-        Append({{"event", "end"}, {"key", key}, {"answer", answer}});
-        e.done = true;
-        e.answer = answer;
-        waiters.swap(e.waiters);
-        lanes_.erase(e.lane);
+        if (!e.live) return;
+        waiters.swap(e.live->waiters);
+        lanes_.erase(e.live->op.lane);
+        e.endedAt = Now();
+        std::size_t from = 0;
+        std::string line = DoneLine(key, e, answer.dump(), &from);
+        if (Append(line, &e.offset, from)) {
+            e.length = static_cast<std::uint32_t>(line.size() - 1 - from);
+            e.live.reset();
+        } else {
+            // Not on disk: after a restart the key is unknown, never run again.
+            e.live->running = false;
+        }
     }
     for (const Waiter& w : waiters) w(answer);
 }
@@ -80,8 +407,19 @@ nlohmann::json OperationStore::Lookup(const std::string& key)
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = entries_.find(key);
     if (it == entries_.end()) return nullptr;
-    if (!it->second.done) return {{"key", key}, {"state", "running"}};
-    return it->second.answer;
+    Entry& e = it->second;
+    if (e.live && e.live->running) {
+        nlohmann::json a = {{"key", key}, {"state", "running"}, {"started", e.live->op.started},
+                            {"lane", e.live->op.lane.empty() ? nlohmann::json() : nlohmann::json(e.live->op.lane)}};
+        if (!e.live->run.empty()) a["run"] = e.live->run;
+        return a;
+    }
+    nlohmann::json answer;
+    if (e.live) {
+        if (!Reconcile(key, &e, &answer)) answer = Unknown(key, *e.live);
+        return answer;
+    }
+    return StoredAnswer(e);
 }
 
 std::vector<std::string> OperationStore::BusyLanes()
@@ -90,4 +428,16 @@ std::vector<std::string> OperationStore::BusyLanes()
     std::vector<std::string> lanes;
     for (const auto& [lane, key] : lanes_) lanes.push_back(lane);
     return lanes;
+}
+
+std::size_t OperationStore::Running()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lanes_.size();
+}
+
+bool OperationStore::Healthy()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return healthy_;
 }

@@ -1,55 +1,101 @@
 // The operations by idempotency key, the lanes they hold, and the state file
-// that keeps both across a restart: one JSON line when a run starts and one
-// when it ends, each on disk before Brennick starts or the answer leaves.
+// that keeps both across a restart. A run starts only once its start line is
+// on disk; its end line follows before the answer leaves. Finished answers
+// stay in the file, found by their place in it, so that a large state costs
+// little memory; answers older than the days kept go when it is compacted.
 #pragma once
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "brennickd/answer.h"
 #include "platform/platform.h"
 
 class OperationStore {
 public:
     using Waiter = std::function<void(const nlohmann::json& answer)>;
+    // Looks a run up in Brennick's journal: its end line, or null.
+    using JournalSearch = std::function<nlohmann::json(const std::string& run, unsigned long pid,
+                                                       const std::string& started)>;
 
-    enum class Begin { kStarted, kRunning, kDone, kOtherBody, kLaneBusy };
+    enum class Begin { kStarted, kRunning, kDone, kOtherBody, kLaneBusy, kNotRecorded };
 
-    // Reads the state file back; a key that started and never ended is
-    // answered as unknown and never run again. False when the file cannot
-    // be opened for appending.
-    bool Open(const std::string& folder);
+    // Reads the state file back and compacts it where answers have expired
+    // or lines can be merged. A key that started and never ended is looked
+    // up in the journal; without its end there it is answered "unknown" and
+    // never run again. False with a reason when the file cannot be used.
+    bool Open(const std::string& folder, int keepDays, JournalSearch search, std::string* reason);
+    // Writes the state anew without expired answers (new file, flushed,
+    // renamed over the old one, folder flushed). False when that failed;
+    // the old file then stays in use.
+    bool Compact();
+    // True when compacting would drop an answer or merge lines.
+    bool WantsCompaction();
 
-    // For a key never seen: records its start (on disk) and holds its lane.
-    // For a key seen: kRunning (waiter is called with the answer later),
-    // kDone (answer filled), kOtherBody; kLaneBusy when another key holds
-    // the lane.
-    Begin Start(const std::string& key, const std::string& canonical, const std::string& lane,
-                const Waiter& waiter, nlohmann::json* answer);
-    // Records the end (on disk), frees the lane and answers every waiter.
+    // For a key never seen: records its start (on disk; kNotRecorded when
+    // that failed, and nothing is held) and holds its lane. For a key seen:
+    // kRunning (waiter is called with the answer later), kDone (answer
+    // filled), kOtherBody; kLaneBusy when another key holds the lane.
+    Begin Start(const OperationInfo& op, const std::string& canonical, const Waiter& waiter,
+                nlohmann::json* answer);
+    // What the run told so far, kept for a restart in the middle of it.
+    void NoteProcess(const std::string& key, unsigned long pid);
+    void NoteRun(const std::string& key, const std::string& run);
+    // Records the end, frees the lane and answers every waiter; the answer
+    // goes out also when the end line could not be written.
     void Finish(const std::string& key, const nlohmann::json& answer);
 
     // "running", the stored answer, or null for a key never seen.
     nlohmann::json Lookup(const std::string& key);
     std::vector<std::string> BusyLanes();
+    std::size_t Running();
+    // False once a line could not be written or flushed.
+    bool Healthy();
 
 private:
-    struct Entry {
-        std::string canonical;
-        std::string lane;
-        bool done = false;
-        nlohmann::json answer;
+    struct Live {
+        OperationInfo op;
         std::vector<Waiter> waiters;
+        unsigned long pid = 0;
+        std::string run;
+        bool running = false;   // false: started before a restart, end unknown
     };
-    void Append(const nlohmann::json& line);
+    struct Entry {
+        std::uint64_t bodyHash = 0;
+        std::int64_t endedAt = 0;        // seconds since 1970; 0 while not done
+        std::uint64_t offset = 0;        // of the answer in the state file
+        std::uint32_t length = 0;
+        std::unique_ptr<Live> live;      // while not done
+    };
+
+    bool Append(const std::string& line, std::uint64_t* answerAt = nullptr, std::size_t answerFrom = 0,
+                bool flush = true);
+    nlohmann::json StoredAnswer(const Entry& e);
+    nlohmann::json Unknown(const std::string& key, const Live& live);
+    bool Reconcile(const std::string& key, Entry* e, nlohmann::json* answer);
+    void Load(std::istream& in);
+    void LoadLine(std::string_view line, std::uint64_t lineAt);
+    std::string DoneLine(const std::string& key, const Entry& e, const std::string& answer, std::size_t* answerFrom);
+    std::string StartLines(const std::string& key, const Entry& e);
 
     std::mutex mutex_;
-    std::map<std::string, Entry> entries_;
+    std::unordered_map<std::string, Entry> entries_;
     std::map<std::string, std::string> lanes_;   // lane -> key
     platform::FileHandle file_ = platform::kNoFile;
+    std::string path_;
+    std::uint64_t size_ = 0;
+    std::size_t lines_ = 0;
+    bool endsInLineFeed_ = true;
+    bool healthy_ = true;
+    int keepDays_ = 90;
+    JournalSearch search_;
 };

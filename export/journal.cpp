@@ -23,6 +23,8 @@ constexpr std::size_t kLineSize = 6 * (kArgumentLimit + kErrorTextSize + 4 * kRe
                                        kLibraryPathSize + 512) + 1024;
 
 platform::FileHandle g_journal = platform::kNoFile;
+// The report channel of the program that started the run, when it named one.
+platform::FileHandle g_report = platform::kNoFile;
 char g_line[kLineSize];
 char g_runId[17];
 // A text with its card numbers masked, for the moment it is added.
@@ -85,10 +87,18 @@ void AddMasked(JsonLine* j, const char* key, const char* text)
 
 // One write per line: concurrent runs appending to the same file never
 // interleave. A line that did not fit is not written at all.
-void WriteLine(JsonLine* j)
+enum Destination { kJournal = 1, kFlushed = 2, kReport = 4 };
+
+void WriteLine(JsonLine* j, int to)
 {
     std::size_t size = JsonEnd(j);
-    if (size > 0) platform::AppendLine(g_journal, g_line, size);
+    if (size == 0) return;
+    if ((to & kJournal) != 0 && g_journal != platform::kNoFile) {
+        platform::AppendLine(g_journal, g_line, size);
+        if ((to & kFlushed) != 0) platform::FlushFile(g_journal);
+    }
+    if ((to & kReport) != 0 && g_report != platform::kNoFile)
+        platform::WriteReport(g_report, g_line, size);
 }
 
 void AddField(JsonLine* j, const char* key, const char* field, std::size_t width)
@@ -127,6 +137,30 @@ void AddWritten(JsonLine* j, const ResultFiles* files)
             JsonNumber(j, files->path[i], static_cast<long long>(files->fileError[i]));
     }
     JsonClose(j, '}');
+}
+
+void BuildEnd(JsonLine* j, const RunEnd& end, bool withSlip)
+{
+    BeginLine(j, "end");
+    JsonText(j, "outcome", end.outcome);
+    JsonNumber(j, "exit", end.exitCode);
+    if (end.box != nullptr) AddMasked(j, "box", end.box);
+    if (end.unattended) JsonTrue(j, "unattended");
+    if (end.hasError) {
+        JsonOpen(j, "error", '{');
+        JsonNumber(j, "code", static_cast<long long>(end.errorCode));
+        AddMasked(j, "detail", end.errorDetail ? end.errorDetail : "");
+        JsonClose(j, '}');
+    }
+    if (end.called) {
+        if (end.returnedNormally) JsonNumber(j, "returned", end.returned);
+        JsonNumber(j, "ms", static_cast<long long>(end.milliseconds));
+        if (end.fault != nullptr) JsonText(j, "fault", end.fault);
+        if (end.record != nullptr) AddResult(j, end.record);
+        if (end.files != nullptr) AddWritten(j, end.files);
+        if (withSlip && end.record != nullptr)
+            AddField(j, "data_to_print", end.record->data_to_print, sizeof end.record->data_to_print);
+    }
 }
 
 }  // namespace
@@ -178,6 +212,7 @@ void BeginJournalRun()
 
 void OpenJournal()
 {
+    g_report = platform::OpenReportChannel();
     if (g_journalFolder[0] == '\0') return;
     platform::LocalTime t = platform::LocalNow();
     char name[] = "brennick-YYYYMMDD.jsonl";
@@ -192,7 +227,7 @@ void OpenJournal()
 void JournalCall(const char* argumentText, const TextSpan* spans, int spanCount,
                  const char* traceId, std::size_t traceSize)
 {
-    if (g_journal == platform::kNoFile) return;
+    if (g_journal == platform::kNoFile && g_report == platform::kNoFile) return;
     static char masked[kArgumentLimit];
     bool truncated = false;
     std::size_t n = MaskArguments(argumentText, spans, spanCount, masked, sizeof masked, &truncated);
@@ -215,35 +250,26 @@ void JournalCall(const char* argumentText, const TextSpan* spans, int spanCount,
     for (const char* path : {g_outputDatPath, g_outputExDatPath, g_outputExTxtPath})
         JsonText(&j, nullptr, path);
     JsonClose(&j, ']');
-    WriteLine(&j);
-    // The one proof that the library was entered survives a power cut.
-    platform::FlushFile(g_journal);
+    // The one proof that the library was entered survives a power cut; the
+    // one who started the run hears of it once it is on disk.
+    WriteLine(&j, kJournal | kFlushed | kReport);
 }
 
 void JournalEnd(const RunEnd& end)
 {
-    if (g_journal == platform::kNoFile) return;
     JsonLine j;
-    BeginLine(&j, "end");
-    JsonText(&j, "outcome", end.outcome);
-    JsonNumber(&j, "exit", end.exitCode);
-    if (end.box != nullptr) AddMasked(&j, "box", end.box);
-    if (end.unattended) JsonTrue(&j, "unattended");
-    if (end.hasError) {
-        JsonOpen(&j, "error", '{');
-        JsonNumber(&j, "code", static_cast<long long>(end.errorCode));
-        AddMasked(&j, "detail", end.errorDetail ? end.errorDetail : "");
-        JsonClose(&j, '}');
-    }
-    if (end.called) {
-        if (end.returnedNormally) JsonNumber(&j, "returned", end.returned);
-        JsonNumber(&j, "ms", static_cast<long long>(end.milliseconds));
-        if (end.fault != nullptr) JsonText(&j, "fault", end.fault);
-        if (end.record != nullptr) AddResult(&j, end.record);
-        if (end.files != nullptr) AddWritten(&j, end.files);
-    }
-    WriteLine(&j);
     unsigned long ignored;
-    platform::CloseFile(g_journal, &ignored);
-    g_journal = platform::kNoFile;
+    if (g_journal != platform::kNoFile) {
+        BuildEnd(&j, end, false);
+        WriteLine(&j, kJournal);
+        platform::CloseFile(g_journal, &ignored);
+        g_journal = platform::kNoFile;
+    }
+    if (g_report != platform::kNoFile) {
+        // The one who started the run prints the slip; the journal keeps none.
+        BuildEnd(&j, end, true);
+        WriteLine(&j, kReport);
+        platform::CloseFile(g_report, &ignored);
+        g_report = platform::kNoFile;
+    }
 }

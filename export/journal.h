@@ -2,7 +2,8 @@
 // the library ("call" before, "end" after) and one for every other run,
 // appended to brennick-YYYYMMDD.jsonl in that folder, both with the run's id.
 // Nothing that fails in the journal changes the run. Card data never reaches
-// it.
+// it. The same lines go to the report channel of the program that started
+// the run, whether or not a journal is kept; its end line adds the slip.
 #pragma once
 
 #include <cstddef>
@@ -39,7 +40,8 @@ struct TextSpan {
 // Draws the run's id; the first thing a run does, so that every line of the
 // run carries it.
 void BeginJournalRun();
-// Opens the day's journal file for appending; nothing without JournalPath.
+// Opens the day's journal file for appending (nothing without JournalPath)
+// and the report channel, where one is named.
 void OpenJournal();
 // The "call" line, right before the library's processing entry point, on
 // disk before it returns. spans are the switches of the text; traceId the

@@ -98,6 +98,16 @@ bool OpenForAppend(const char* path, FileHandle* file);
 // same file. A file that does not end in a line feed gets one first; an
 // append that fails or is short is undone, so no cut line stays behind.
 bool AppendLine(FileHandle file, const char* bytes, std::size_t size);
+// The report channel: a pipe that the program which started this one
+// passes down and names in the environment variable kReportVariable (a
+// descriptor number on POSIX, a handle value on Windows, in decimal). The
+// journal's lines go there too. kNoFile without one, or when the name is not
+// an open descriptor or handle; the channel is kept from the library's own
+// children. WriteReport writes bytes whole; a reader that has gone away
+// fails the write and ends nothing.
+constexpr const char* kReportVariable = "BRENNICK_REPORT";
+FileHandle OpenReportChannel();
+bool WriteReport(FileHandle channel, const char* bytes, std::size_t size);
 // Fills buffer from the system's random source; false when there is none.
 bool RandomBytes(void* buffer, std::size_t size);
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,22 @@ struct ProgramRun {
     std::string error;
 };
 
+// What the caller hears while the program runs: its process id once it has
+// started, and what it writes to its report channel as it comes (the
+// variable kReportVariable of platform.h names the channel to it).
+struct RunWatch {
+    std::function<void(unsigned long processId)> started;
+    std::function<void(const char* bytes, std::size_t size)> reported;
+};
+
 // Runs program with these arguments, each passed as one word (on Windows one
 // word of a command line; none may hold a blank or a quote), with standard
-// input closed and standard output and error read, keeping at most
-// outputLimit bytes. Returns when the program has ended.
+// input closed, standard output and error read (at most outputLimit bytes
+// kept) and a report channel. The program inherits these and nothing else
+// of the caller. Returns when the program has ended, whatever a process it
+// left behind still holds open.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      std::size_t outputLimit);
+                      std::size_t outputLimit, const RunWatch& watch);
 
 // The folder of the running program.
 std::string OwnFolder();

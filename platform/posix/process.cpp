@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,17 +9,46 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/platform.h"
+
 extern char** environ;
 
 namespace platform {
 
+namespace {
+
+// The descriptor the report channel has in the program.
+constexpr int kReportDescriptor = 3;
+
+// Reads what fd holds now; false once it is at its end or broken.
+bool Drain(int fd, std::string* into, std::size_t limit)
+{
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        if (n <= 0) return false;
+        std::size_t keep = limit > into->size() ? limit - into->size() : 0;
+        into->append(buffer, static_cast<std::size_t>(n) < keep ? static_cast<std::size_t>(n) : keep);
+    }
+}
+
+}  // namespace
+
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      std::size_t outputLimit)
+                      std::size_t outputLimit, const RunWatch& watch)
 {
     ProgramRun run;
-    int out[2];
+    int out[2], report[2];
     if (::pipe2(out, O_CLOEXEC) != 0) {
         run.error = std::strerror(errno);
+        return run;
+    }
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        run.error = std::strerror(errno);
+        ::close(out[0]);
+        ::close(out[1]);
         return run;
     }
     posix_spawn_file_actions_t actions;
@@ -26,33 +56,60 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     posix_spawn_file_actions_addclose(&actions, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, report[1], kReportDescriptor);
+    // Whatever else is open here (sockets, the state file, a descriptor a
+    // library of ours forgot to mark) stays here.
+    posix_spawn_file_actions_addclosefrom_np(&actions, kReportDescriptor + 1);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    std::string named = std::string(kReportVariable) + "=" + std::to_string(kReportDescriptor);
+    std::vector<char*> env;
+    const std::string prefix = std::string(kReportVariable) + "=";
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::strncmp(*e, prefix.c_str(), prefix.size()) != 0) env.push_back(*e);
+    env.push_back(const_cast<char*>(named.c_str()));
+    env.push_back(nullptr);
     pid_t pid = 0;
-    int status = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    int status = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
+    ::close(report[1]);
     if (status != 0) {
         ::close(out[0]);
+        ::close(report[0]);
         run.error = std::strerror(status);
         return run;
     }
     run.started = true;
     run.processId = static_cast<unsigned long>(pid);
-    char buffer[4096];
-    for (;;) {
-        ssize_t n = ::read(out[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        std::size_t keep = outputLimit > run.output.size() ? outputLimit - run.output.size() : 0;
-        run.output.append(buffer, static_cast<std::size_t>(n) < keep ? static_cast<std::size_t>(n) : keep);
+    if (watch.started) watch.started(run.processId);
+    ::fcntl(out[0], F_SETFL, O_NONBLOCK);
+    ::fcntl(report[0], F_SETFL, O_NONBLOCK);
+
+    // Until the program has ended, not until the pipes close: a process it
+    // left behind may hold them for ever.
+    std::string reported;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {report[0], POLLIN, 0}};
+    int waited = 0;
+    bool ended = false;
+    while (!ended) {
+        // With both pipes at their end only the exit is left to wait for.
+        bool open = fds[0].fd >= 0 || fds[1].fd >= 0;
+        if (open) ::poll(fds, 2, 50);
+        pid_t done = ::waitpid(pid, &waited, open ? WNOHANG : 0);
+        ended = done == pid || (done < 0 && errno != EINTR);
+        // After the end, what is left in the pipes is read once more.
+        if (fds[0].fd >= 0 && !Drain(fds[0].fd, &run.output, outputLimit)) fds[0].fd = -1;
+        if (fds[1].fd >= 0) {
+            reported.clear();
+            if (!Drain(fds[1].fd, &reported, 1 << 20)) fds[1].fd = -1;
+            if (!reported.empty() && watch.reported) watch.reported(reported.data(), reported.size());
+        }
     }
     ::close(out[0]);
-    int waited = 0;
-    while (::waitpid(pid, &waited, 0) < 0 && errno == EINTR) {
-    }
+    ::close(report[0]);
     run.exited = WIFEXITED(waited);
     if (run.exited) run.exitCode = WEXITSTATUS(waited);
     return run;

@@ -20,6 +20,8 @@ void Report(DWORD state, DWORD exitCode)
     g_status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
     g_status.dwWin32ExitCode = exitCode == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
     g_status.dwServiceSpecificExitCode = exitCode;
+    // A stop lets running payments finish: up to brennickd's stop timeout.
+    g_status.dwWaitHint = state == SERVICE_STOP_PENDING ? 200000 : 0;
     SetServiceStatus(g_statusHandle, &g_status);
 }
 

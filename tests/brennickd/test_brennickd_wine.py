@@ -58,6 +58,9 @@ class UnderWine(unittest.TestCase):
         self.assertTrue(line.startswith("brennickd listening on "), line)
         answer = purchase("http://" + line.split()[-1], "wine-1")
         self.assertEqual((answer["state"], answer["rc"], answer["exit"]), ("approved", "00", 0))
+        # Only Brennick's report channel tells the run id and the slip.
+        self.assertRegex(answer["run"], "^[0-9a-f]{16}$")
+        self.assertTrue(answer["slip"].startswith("SALE 2.21"), answer["slip"])
         service.stdout.close()
 
     def test_as_a_service_of_the_service_manager(self):

@@ -28,7 +28,9 @@ class Browser(unittest.TestCase):
         self.addCleanup(self.pages.server_close)
         self.addCleanup(self.pages.shutdown)
         self.origin = "http://127.0.0.1:%d" % self.pages.server_address[1]
-        self.service = Service(["--allow-origin", self.origin])
+        # A terminal slower than the service waits: the page gets "running"
+        # first and asks again until the payment has ended.
+        self.service = Service(["--allow-origin", self.origin, "--wait", "1"], env={"PAYSIM_DELAY_MS": "2500"})
         self.addCleanup(self.service.close)
 
         from selenium import webdriver
