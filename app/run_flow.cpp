@@ -161,14 +161,28 @@ int RunBrennick(const char* argumentText)
     }
     if (created != kFilesCreated) {
         NoteFileError(g_files);
-        return End("files-not-created", kExitNotStarted);
+        return End(created == kFilesNotDurable ? "not-durable" : "files-not-created", kExitNotStarted);
     }
+    g_end.flushUnsupported = g_files.flushUnsupported;
 
     // From the call to the last line of the journal nothing is allocated: a
     // library that faulted may have left the heap locked or broken.
     TextSpan spans[kSwitchSpanCount];
     int spanCount = FindSwitchSpans(argumentText, spans);
-    JournalCall(argumentText, spans, spanCount, record.TraceID, sizeof record.TraceID);
+    unsigned long journalCode = 0;
+    if (!JournalCall(argumentText, spans, spanCount, record.TraceID, sizeof record.TraceID, &journalCode,
+                     &g_end.flushUnsupported)) {
+        // Without its call line on disk a run cannot be found again after a
+        // crash: the terminal is not asked.
+        AbandonResultFiles(&g_files);
+        std::snprintf(g_errorText, kErrorTextSize, "Unable to write file %s! %lx (%lu)", JournalFilePath(),
+                      journalCode, journalCode);
+        platform::ShowErrorBox(g_errorText);
+        g_end.box = g_errorText;
+        platform::DescribeError(journalCode, g_errorDetail, sizeof g_errorDetail);
+        NoteError(journalCode, g_errorDetail);
+        return End("not-durable", kExitNotStarted);
+    }
     g_record = &record;
     g_callStart = platform::MonotonicMilliseconds();
     platform::CatchExit(OnLibraryExit);

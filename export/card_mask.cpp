@@ -18,6 +18,12 @@ bool PassesLuhn(const char* text, const std::size_t* digits, std::size_t count)
     return sum % 10 == 0;
 }
 
+// What may stand between the groups of a written card number.
+bool IsSeparator(char c)
+{
+    return c == ' ' || c == '-' || c == '.' || c == '_' || c == ',' || c == ':' || c == '\t';
+}
+
 // A library may hand back the number masked already: "411111******1111".
 bool IsCardCharacter(char c)
 {
@@ -28,30 +34,44 @@ bool IsCardCharacter(char c)
 
 void MaskCardNumbers(char* text, std::size_t size)
 {
-    constexpr std::size_t kLongest = 19;
+    constexpr std::size_t kShortest = 13, kLongest = 19, kLongestRun = 64;
     std::size_t i = 0;
     while (i < size) {
         if (!IsDigit(text[i])) {
             ++i;
             continue;
         }
-        // The whole run: digits, and single separators between two digits.
-        std::size_t digits[kLongest + 1];
+        // The whole run: digits with separators between them, as many as
+        // stand there; a neighbouring digit must not hide a number.
+        std::size_t digits[kLongestRun];
         std::size_t count = 0;
-        std::size_t end = i;
-        while (end < size) {
+        std::size_t end = i, last = i;
+        while (end < size && (IsDigit(text[end]) || IsSeparator(text[end]))) {
             if (IsDigit(text[end])) {
-                if (count <= kLongest) digits[count] = end;
+                if (count < kLongestRun) digits[count] = end;
                 ++count;
-                ++end;
-            } else if ((text[end] == ' ' || text[end] == '-') && end + 1 < size && IsDigit(text[end + 1])) {
-                ++end;
-            } else {
-                break;
+                last = end;
             }
+            ++end;
         }
-        if (count >= 13 && count <= kLongest && PassesLuhn(text, digits, count))
-            for (std::size_t k = 0; k < count; ++k) text[digits[k]] = '*';
+        end = last + 1;
+        if (end - i > kLongestRun) {
+            // Too long to search: nothing of it past the first six digits.
+            for (std::size_t k = i, seen = 0; k < end; ++k)
+                if (IsDigit(text[k]) && ++seen > 6) text[k] = '*';
+            i = end;
+            continue;
+        }
+        // Every window of 13 to 19 digits that passes the check keeps its
+        // first six and last four; marks first, so that one masked window
+        // cannot hide or fake another.
+        bool masked[kLongestRun] = {};
+        for (std::size_t from = 0; from + kShortest <= count; ++from)
+            for (std::size_t n = kShortest; n <= kLongest && from + n <= count; ++n)
+                if (PassesLuhn(text, digits + from, n))
+                    for (std::size_t k = from + 6; k < from + n - 4; ++k) masked[k] = true;
+        for (std::size_t k = 0; k < count; ++k)
+            if (masked[k]) text[digits[k]] = '*';
         i = end;
     }
 }

@@ -4,10 +4,13 @@
 
 #include <cstddef>
 
-// A run of 13 to 19 digits, with single blanks or dashes allowed between
-// digits, that passes the Luhn check has every digit replaced by '*' in
-// place. Shorter numbers (an RRN, an authorization code, an amount) and runs
-// that fail the check stay as they are.
+// In every run of digits and separators (blank, '-', '.', '_', ',', ':',
+// tab, repeated or not), every window of 13 to 19 digits that passes the
+// Luhn check keeps its first six and last four digits and has the others
+// replaced by '*' in place, also where more digits stand around it. A run of
+// more than 64 characters keeps only its first six digits. Shorter numbers
+// (an RRN, an authorization code, an amount) and digits of no passing
+// window stay as they are.
 void MaskCardNumbers(char* text, std::size_t size);
 
 // A card number field: the first six and last four characters of its

@@ -1,6 +1,7 @@
 #include "export/journal.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
@@ -27,6 +28,7 @@ platform::FileHandle g_journal = platform::kNoFile;
 platform::FileHandle g_report = platform::kNoFile;
 char g_line[kLineSize];
 char g_runId[17];
+char g_journalPath[kResultPathSize];
 // A text with its card numbers masked, for the moment it is added.
 char g_masked[kErrorTextSize + kLineSize / 8];
 
@@ -87,7 +89,7 @@ void AddMasked(JsonLine* j, const char* key, const char* text)
 
 // One write per line: concurrent runs appending to the same file never
 // interleave. A line that did not fit is not written at all.
-enum Destination { kJournal = 1, kFlushed = 2, kReport = 4 };
+enum Destination { kJournal = 1, kReport = 2 };
 
 void WriteLine(JsonLine* j, int to)
 {
@@ -95,7 +97,6 @@ void WriteLine(JsonLine* j, int to)
     if (size == 0) return;
     if ((to & kJournal) != 0 && g_journal != platform::kNoFile) {
         platform::AppendLine(g_journal, g_line, size);
-        if ((to & kFlushed) != 0) platform::FlushFile(g_journal);
     }
     if ((to & kReport) != 0 && g_report != platform::kNoFile)
         platform::WriteReport(g_report, g_line, size);
@@ -146,6 +147,7 @@ void BuildEnd(JsonLine* j, const RunEnd& end, bool withSlip)
     JsonNumber(j, "exit", end.exitCode);
     if (end.box != nullptr) AddMasked(j, "box", end.box);
     if (end.unattended) JsonTrue(j, "unattended");
+    if (end.flushUnsupported) JsonFalse(j, "durable");
     if (end.hasError) {
         JsonOpen(j, "error", '{');
         JsonNumber(j, "code", static_cast<long long>(end.errorCode));
@@ -219,15 +221,28 @@ void OpenJournal()
     PutDigits(name + 9, t.year, 4);
     PutDigits(name + 13, t.month, 2);
     PutDigits(name + 15, t.day, 2);
-    char path[kResultPathSize];
-    ComposeResultPath(path, g_journalFolder, name, platform::kPathSeparator);
-    if (!platform::OpenForAppend(path, &g_journal)) g_journal = platform::kNoFile;
+    ComposeResultPath(g_journalPath, g_journalFolder, name, platform::kPathSeparator);
+    if (platform::OpenForAppend(g_journalPath, &g_journal)) return;
+    g_journal = platform::kNoFile;
+    // The payment matters more than its journal, but somebody must know.
+    unsigned long code = platform::LastErrorCode();
+    char reason[256];
+    platform::DescribeError(code, reason, sizeof reason);
+    static char line[kResultPathSize + 300];
+    std::snprintf(line, sizeof line, "journal: cannot append to %s: %s", g_journalPath, reason);
+    platform::WriteStandardError(line);
 }
 
-void JournalCall(const char* argumentText, const TextSpan* spans, int spanCount,
-                 const char* traceId, std::size_t traceSize)
+const char* JournalFilePath()
 {
-    if (g_journal == platform::kNoFile && g_report == platform::kNoFile) return;
+    return g_journalPath;
+}
+
+bool JournalCall(const char* argumentText, const TextSpan* spans, int spanCount,
+                 const char* traceId, std::size_t traceSize, unsigned long* errorCode,
+                 bool* flushUnsupported)
+{
+    if (g_journal == platform::kNoFile && g_report == platform::kNoFile) return true;
     static char masked[kArgumentLimit];
     bool truncated = false;
     std::size_t n = MaskArguments(argumentText, spans, spanCount, masked, sizeof masked, &truncated);
@@ -251,8 +266,21 @@ void JournalCall(const char* argumentText, const TextSpan* spans, int spanCount,
         JsonText(&j, nullptr, path);
     JsonClose(&j, ']');
     // The one proof that the library was entered survives a power cut; the
-    // one who started the run hears of it once it is on disk.
-    WriteLine(&j, kJournal | kFlushed | kReport);
+    // one who started the run hears of it once it is on disk, and where it
+    // cannot be put there, the library is not entered at all.
+    std::size_t size = JsonEnd(&j);
+    if (size == 0) return true;
+    if (g_journal != platform::kNoFile) {
+        if (!platform::AppendLine(g_journal, g_line, size)) {
+            *errorCode = platform::LastErrorCode();
+            return false;
+        }
+        platform::FlushResult flushed = platform::FlushFileChecked(g_journal, errorCode);
+        if (flushed == platform::FlushResult::kFailed) return false;
+        if (flushed == platform::FlushResult::kUnsupported) *flushUnsupported = true;
+    }
+    if (g_report != platform::kNoFile) platform::WriteReport(g_report, g_line, size);
+    return true;
 }
 
 void JournalEnd(const RunEnd& end)

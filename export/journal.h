@@ -28,6 +28,7 @@ struct RunEnd {
     const UserAuthInt* record;
     const ResultFiles* files;
     bool unattended;
+    bool flushUnsupported;   // a file system could not flush: "durable":false
 };
 
 // A stretch [start, end) of the argument text that belongs to a switch: its
@@ -41,13 +42,20 @@ struct TextSpan {
 // run carries it.
 void BeginJournalRun();
 // Opens the day's journal file for appending (nothing without JournalPath)
-// and the report channel, where one is named.
+// and the report channel, where one is named. A journal that cannot be
+// opened is said on standard error; the run goes on.
 void OpenJournal();
 // The "call" line, right before the library's processing entry point, on
 // disk before it returns. spans are the switches of the text; traceId the
-// trace id as the record holds it.
-void JournalCall(const char* argumentText, const TextSpan* spans, int spanCount,
-                 const char* traceId, std::size_t traceSize);
+// trace id as the record holds it. False when the journal is kept and the
+// line could not be appended or flushed (the platform's code in errorCode):
+// the library must not be called then. A file system that cannot flush
+// sets *flushUnsupported.
+bool JournalCall(const char* argumentText, const TextSpan* spans, int spanCount,
+                 const char* traceId, std::size_t traceSize, unsigned long* errorCode,
+                 bool* flushUnsupported);
+// The path of the day's journal file, "" without one.
+const char* JournalFilePath();
 // The "end" line; then the journal is closed. Allocates nothing.
 void JournalEnd(const RunEnd& end);
 

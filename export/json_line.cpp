@@ -87,6 +87,12 @@ void JsonNumber(JsonLine* j, const char* key, long long value)
     while (n > 0) PutChar(j, digits[--n]);
 }
 
+void JsonFalse(JsonLine* j, const char* key)
+{
+    PutKey(j, key);
+    Put(j, "false", 5);
+}
+
 void JsonTrue(JsonLine* j, const char* key)
 {
     PutKey(j, key);

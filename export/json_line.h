@@ -19,6 +19,7 @@ void JsonText(JsonLine* j, const char* key, const char* bytes, std::size_t size)
 void JsonText(JsonLine* j, const char* key, const char* text);
 void JsonNumber(JsonLine* j, const char* key, long long value);
 void JsonTrue(JsonLine* j, const char* key);
+void JsonFalse(JsonLine* j, const char* key);
 // Opens a nested object or array under key (null key: an element of an array).
 void JsonOpen(JsonLine* j, const char* key, char bracket);
 void JsonClose(JsonLine* j, char bracket);

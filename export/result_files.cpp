@@ -38,6 +38,7 @@ int CreateResultFiles(ResultFiles* files)
     files->errorCode = 0;
     for (platform::FileHandle& h : files->handle) h = platform::kNoFile;
     for (unsigned long& e : files->fileError) e = 0;
+    files->flushUnsupported = false;
 
     // All three are opened before any is emptied: a run that cannot start
     // leaves the last run's results as they were.
@@ -50,6 +51,14 @@ int CreateResultFiles(ResultFiles* files)
     for (int i = 0; i < kResultFileCount && failed < 0; ++i)
         if (!platform::OpenResultFile(files->path[i], &files->handle[i], &created[i], &code))
             failed = i;
+    // A second name planted on a result file would receive the answer too.
+    bool secondName = false;
+    for (int i = 0; i < kResultFileCount && failed < 0; ++i)
+        if (!platform::IsFileAtPath(files->handle[i], files->fullPath[i])) {
+            failed = i;
+            code = kFileGone;
+            secondName = true;
+        }
     // One run per lane: a second run would empty the first one's answer or
     // mix its own into it. A file system without locks cannot tell; the run
     // goes on there as it always has.
@@ -61,17 +70,29 @@ int CreateResultFiles(ResultFiles* files)
         if (!platform::TruncateFile(files->handle[i], &code)) failed = i;
         if (locked) platform::UnlockFile(files->handle[i]);
     }
+    int unflushed = -1;
     if (failed < 0 && !busy) {
         // On disk before the library is called: after a power cut during the
         // call an old answer must not come back, nor a new file vanish.
-        bool anyCreated = false;
+        int firstCreated = -1;
         for (int i = 0; i < kResultFileCount; ++i) {
-            platform::FlushFile(files->handle[i]);
-            anyCreated |= created[i];
+            unsigned long flushCode = 0;
+            platform::FlushResult r = platform::FlushFileChecked(files->handle[i], &flushCode);
+            if (r == platform::FlushResult::kUnsupported) files->flushUnsupported = true;
+            if (r == platform::FlushResult::kFailed && unflushed < 0) {
+                unflushed = i;
+                code = flushCode;
+            }
+            if (created[i] && firstCreated < 0) firstCreated = i;
         }
         // The three share their folder.
-        if (anyCreated) platform::FlushFolderEntry(files->fullPath[kOutputExDatFile]);
-        return kFilesCreated;
+        if (firstCreated >= 0 && unflushed < 0) {
+            platform::FlushResult r = platform::FlushFolderEntryChecked(files->fullPath[kOutputExDatFile], &code);
+            if (r == platform::FlushResult::kUnsupported) files->flushUnsupported = true;
+            if (r == platform::FlushResult::kFailed) unflushed = firstCreated;
+        }
+        if (unflushed < 0) return kFilesCreated;
+        failed = unflushed;
     }
 
     if (failed >= 0) Remember(files, failed, code);
@@ -86,8 +107,21 @@ int CreateResultFiles(ResultFiles* files)
         platform::ShowErrorBox(g_errorText);
         return kLaneBusy;
     }
+    if (unflushed >= 0 || secondName) {
+        ShowFileBox("Unable to write file %s! %lx (%lu)", files->path[failed], code);
+        return secondName ? kFilesNotCreated : kFilesNotDurable;
+    }
     ShowFileBox("Unable to create file %s! %lx (%lu)", files->path[failed], code);
     return kFilesNotCreated;
+}
+
+void AbandonResultFiles(ResultFiles* files)
+{
+    for (platform::FileHandle& h : files->handle) {
+        unsigned long ignored;
+        if (h != platform::kNoFile) platform::CloseFile(h, &ignored);
+        h = platform::kNoFile;
+    }
 }
 
 void WriteResultFile(ResultFiles* files, ResultFile which, const char* bytes, std::size_t size)

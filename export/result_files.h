@@ -18,19 +18,29 @@ struct ResultFiles {
     int firstFailed;              // -1 while every open, write and close succeeded
     unsigned long errorCode;      // the platform's code of that failure
     unsigned long fileError[kResultFileCount];   // per file, 0 for none
+    bool flushUnsupported;        // a file system could not flush them
 };
 
 constexpr int kFilesCreated = 0;
 constexpr int kFilesNotCreated = -1;
 constexpr int kLaneBusy = -2;
+constexpr int kFilesNotDurable = -3;
 
 // Opens the three files at the paths prepared for this run, takes the lane's
 // lock on output_ex.dat, then empties them. If one cannot be opened, the
 // others are closed with their bytes left as they were, the box "Unable to
 // create file %s! %x (%lu)" is shown and kFilesNotCreated returned; if another
 // run holds the lane, nothing is emptied, the box "Another run is using %s!"
-// is shown and kLaneBusy returned.
+// is shown and kLaneBusy returned. A file with a second name (a hard link)
+// counts as "Unable to write file %s! 2 (2)" (kFilesNotCreated, nothing
+// emptied). The emptied files and the folder's entries are flushed; where a
+// flush fails, "Unable to write file %s! %x (%lu)" is shown and
+// kFilesNotDurable returned, the library must not be called.
 int CreateResultFiles(ResultFiles* files);
+
+// Closes the files of a run that stops before the call; what they hold is
+// left as it is.
+void AbandonResultFiles(ResultFiles* files);
 
 // Writes one file's whole content from its start and cuts it there. A
 // failure is remembered, not shown, so that the other files are still

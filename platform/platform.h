@@ -122,6 +122,16 @@ bool FlushFile(FileHandle file);
 // Puts the entry of a file just created in its folder on disk (POSIX; the
 // Windows file systems do this with the file).
 void FlushFolderEntry(const char* path);
+// The same, telling a file system that cannot flush (some network and
+// virtual ones: EINVAL, ENOTSUP; ERROR_INVALID_FUNCTION, ERROR_NOT_SUPPORTED)
+// from a flush that failed, with the platform's code of the failure.
+enum class FlushResult { kFlushed, kUnsupported, kFailed };
+FlushResult FlushFileChecked(FileHandle file, unsigned long* errorCode);
+FlushResult FlushFolderEntryChecked(const char* path, unsigned long* errorCode);
+// The platform's code of the last failed call (errno, GetLastError).
+unsigned long LastErrorCode();
+// One line on standard error, where the process has one.
+void WriteStandardError(const char* line);
 bool TruncateFile(FileHandle file, unsigned long* errorCode);
 bool WriteWholly(FileHandle file, const char* bytes, std::size_t size,
                  unsigned long* errorCode);
@@ -134,12 +144,16 @@ bool ReplaceContent(FileHandle file, const char* bytes, std::size_t size,
 constexpr std::size_t kFullPathSize = 4096 + 512;
 bool MakeFullPath(const char* path, char* out, std::size_t size);
 // True while file is still the file that path names: not removed, renamed
-// or replaced since it was opened.
+// or replaced since it was opened, and named by nothing else (a second hard
+// link would let another name receive what is written).
 bool IsFileAtPath(FileHandle file, const char* path);
 bool CloseFile(FileHandle file, unsigned long* errorCode);
 
 // An exclusive lock of the whole process on a file, released by UnlockFile,
-// by closing the file or by the process's end. Readers and writers that take
+// by closing the file or by the process's end. A child process does not
+// inherit it (on POSIX a record lock, which ends when the process closes
+// any descriptor of the file: nothing may open and close a locked file a
+// second time). Readers and writers that take
 // no lock are not held up. TryLockFile never waits: kBusy when another
 // process holds it, kFailed when the file system has no such locks.
 enum class LockStatus { kLocked, kBusy, kFailed };

@@ -1,4 +1,5 @@
 #include "simulator/journal.h"
+#include "simulator/lock.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -69,8 +70,7 @@ bool ReadLast(std::istringstream& s, LastOperation* last)
 std::string StateFilePath(const std::string& instanceId)
 {
     const char* dir = std::getenv("PAYSIM_STATE_DIR");
-    std::error_code ec;
-    fs::path folder = (dir && *dir) ? fs::path(dir) : fs::temp_directory_path(ec);
+    fs::path folder = (dir && *dir) ? fs::path(dir) : fs::path(DefaultStateFolder());
     std::string name = "paysim-";
     if (instanceId.empty()) name += "default";
     for (char c : instanceId) {

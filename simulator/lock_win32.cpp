@@ -19,6 +19,13 @@ long LockStateFolder(const std::string& path)
     return reinterpret_cast<long>(h);
 }
 
+std::string DefaultStateFolder()
+{
+    // The temporary folder of Windows is the user's own.
+    std::error_code ec;
+    return std::filesystem::temp_directory_path(ec).string();
+}
+
 void UnlockStateFolder(long lock)
 {
     if (lock == -1) return;

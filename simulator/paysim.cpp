@@ -8,7 +8,10 @@
 //                  the full answer stands in the record and the journal
 // PAYSIM_NOW       a fixed clock, "YYYY-MM-DDTHH:MM:SS"; any other value
 //                  makes every operation answer 96 SYSTEM MALFUNCTION
-// PAYSIM_STATE_DIR where the state files live (default: the temporary folder)
+// PAYSIM_STATE_DIR where the state files live (default: a folder of the user's
+//                  own: $XDG_STATE_HOME/paysim, ~/.local/state/paysim or the
+//                  temporary folder's paysim-UID; on Windows the user's
+//                  temporary folder)
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -73,6 +76,7 @@ int Process(const char* instanceId, void* record, unsigned size)
             // Read, answer and write back as one step: parallel runs on any
             // instance id queue here instead of losing each other's work.
             lock = LockStateFolder(path);
+            if (lock == -1) return AnswerMalfunction(static_cast<UserAuthInt*>(record));
             TerminalState state = LoadState(path, fresh);
             std::string counterPath = CounterFilePath(path);
             std::uint64_t shared = LoadCounter(counterPath, fresh);

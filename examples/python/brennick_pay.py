@@ -211,6 +211,10 @@ def _switch(name: str, value: Optional[Union[Text, int]]) -> Sequence[bytes]:
     return [name.encode("ascii") + value]
 
 
+class BrennickNotFound(Exception):
+    """Brennick itself could not be started: nothing ran, nothing was charged."""
+
+
 def pay(operation: Union[str, int], amount: Optional[int] = None, currency: Optional[int] = None,
         rrn: Optional[str] = None, trace_id: Optional[Text] = None, instance: Optional[str] = None,
         card: Optional[str] = None, program: Optional[str] = None, exchange: Optional[str] = None,
@@ -235,7 +239,11 @@ def pay(operation: Union[str, int], amount: Optional[int] = None, currency: Opti
     args += _switch("/o", int(code)) + _switch("/a", amount) + _switch("/c", currency)
     args += _switch("/r", rrn) + _switch("/b", trace_id) + _switch("/t", card)
     args += _switch("/quarnid", instance)
-    child = subprocess.Popen(args, cwd=work_dir)
+    try:
+        child = subprocess.Popen(args, cwd=work_dir)
+    except (FileNotFoundError, PermissionError) as e:
+        raise BrennickNotFound("cannot find Brennick (%s: %s): put it on PATH or name it with --program PATH "
+                               "or the BRENNICK_PROGRAM variable" % (program, e.strerror)) from None
     try:
         exit_code = child.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -297,8 +305,12 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser.add_argument("--exchange", help="the exchange folder, if not the configured one")
     parser.add_argument("--timeout", type=float, default=300)
     a = parser.parse_args(argv)
-    r = pay(a.operation, a.amount, a.currency, a.rrn, a.trace, a.instance, program=a.program,
-            exchange=a.exchange, timeout=a.timeout)
+    try:
+        r = pay(a.operation, a.amount, a.currency, a.rrn, a.trace, a.instance, program=a.program,
+                exchange=a.exchange, timeout=a.timeout)
+    except BrennickNotFound as e:
+        print("brennick_pay.py: %s" % e, file=sys.stderr)
+        return 2
     if not r.started:
         print("NOT STARTED (exit code %s): nothing was charged" % r.exit_code)
         return 2

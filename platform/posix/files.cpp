@@ -1,7 +1,6 @@
 // Result files on POSIX: plain descriptors, so that nothing is allocated
 // between the library call and the last close.
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,16 +102,28 @@ bool MakeFullPath(const char* path, char* out, std::size_t size)
 bool IsFileAtPath(FileHandle file, const char* path)
 {
     struct stat open, named;
-    return ::fstat(static_cast<int>(file), &open) == 0 && open.st_nlink > 0 &&
+    return ::fstat(static_cast<int>(file), &open) == 0 && open.st_nlink == 1 &&
            ::stat(path, &named) == 0 && open.st_dev == named.st_dev &&
            open.st_ino == named.st_ino;
 }
 
+// Whole-file record locks: a child that the library forks does not inherit
+// them, so a helper left behind cannot keep the lane.
+bool SetRecordLock(int fd, short type)
+{
+    struct flock lock = {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;
+    return ::fcntl(fd, F_SETLK, &lock) == 0;
+}
+
 LockStatus TryLockFile(FileHandle file)
 {
-    while (::flock(static_cast<int>(file), LOCK_EX | LOCK_NB) != 0) {
+    while (!SetRecordLock(static_cast<int>(file), F_WRLCK)) {
         if (errno == EINTR) continue;
-        return errno == EWOULDBLOCK ? LockStatus::kBusy : LockStatus::kFailed;
+        return errno == EACCES || errno == EAGAIN ? LockStatus::kBusy : LockStatus::kFailed;
     }
     return LockStatus::kLocked;
 }
@@ -129,7 +140,7 @@ bool LockFileWaiting(FileHandle file, int maxMilliseconds)
 
 void UnlockFile(FileHandle file)
 {
-    ::flock(static_cast<int>(file), LOCK_UN);
+    SetRecordLock(static_cast<int>(file), F_UNLCK);
 }
 
 bool FlushFile(FileHandle file)
@@ -137,12 +148,22 @@ bool FlushFile(FileHandle file)
     return ::fdatasync(static_cast<int>(file)) == 0;
 }
 
-void FlushFolderEntry(const char* path)
+namespace {
+
+FlushResult Flushed(int status, unsigned long* errorCode)
 {
-    char folder[kFullPathSize];
+    if (status == 0) return FlushResult::kFlushed;
+    *errorCode = static_cast<unsigned long>(errno);
+    return errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP ? FlushResult::kUnsupported
+                                                                      : FlushResult::kFailed;
+}
+
+// The folder of path, or false when it does not fit.
+bool FolderOf(const char* path, char* folder, std::size_t size)
+{
     const char* slash = std::strrchr(path, '/');
     std::size_t n = slash == nullptr ? 0 : static_cast<std::size_t>(slash - path);
-    if (n >= sizeof folder) return;
+    if (n >= size) return false;
     if (slash == nullptr) {
         folder[0] = '.';
         n = 1;
@@ -153,10 +174,48 @@ void FlushFolderEntry(const char* path)
         std::memcpy(folder, path, n);
     }
     folder[n] = '\0';
+    return true;
+}
+
+}  // namespace
+
+FlushResult FlushFileChecked(FileHandle file, unsigned long* errorCode)
+{
+    return Flushed(::fdatasync(static_cast<int>(file)), errorCode);
+}
+
+FlushResult FlushFolderEntryChecked(const char* path, unsigned long* errorCode)
+{
+    char folder[kFullPathSize];
+    if (!FolderOf(path, folder, sizeof folder)) return FlushResult::kUnsupported;
+    // A folder that may be written but not read cannot be flushed by us.
     int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
+    if (fd < 0) {
+        *errorCode = static_cast<unsigned long>(errno);
+        return FlushResult::kUnsupported;
+    }
+    FlushResult r = Flushed(::fsync(fd), errorCode);
     ::close(fd);
+    return r;
+}
+
+unsigned long LastErrorCode()
+{
+    return static_cast<unsigned long>(errno);
+}
+
+void WriteStandardError(const char* line)
+{
+    std::size_t n = std::strlen(line);
+    unsigned long ignored;
+    WriteWholly(2, line, n, &ignored);
+    WriteWholly(2, "\n", 1, &ignored);
+}
+
+void FlushFolderEntry(const char* path)
+{
+    unsigned long ignored;
+    FlushFolderEntryChecked(path, &ignored);
 }
 
 bool CloseFile(FileHandle file, unsigned long* errorCode)

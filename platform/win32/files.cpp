@@ -85,7 +85,7 @@ bool IsFileAtPath(FileHandle file, const char* path)
 {
     BY_HANDLE_FILE_INFORMATION open, named;
     if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(file), &open) ||
-        open.nNumberOfLinks == 0)
+        open.nNumberOfLinks != 1)
         return false;
     // No access asked for: it opens while others write, and changes nothing.
     HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -144,6 +144,35 @@ bool FlushFile(FileHandle file)
 
 void FlushFolderEntry(const char*)
 {
+}
+
+FlushResult FlushFileChecked(FileHandle file, unsigned long* errorCode)
+{
+    if (FlushFileBuffers(reinterpret_cast<HANDLE>(file))) return FlushResult::kFlushed;
+    *errorCode = GetLastError();
+    return *errorCode == ERROR_INVALID_FUNCTION || *errorCode == ERROR_NOT_SUPPORTED ? FlushResult::kUnsupported
+                                                                                      : FlushResult::kFailed;
+}
+
+FlushResult FlushFolderEntryChecked(const char*, unsigned long*)
+{
+    return FlushResult::kFlushed;
+}
+
+unsigned long LastErrorCode()
+{
+    return GetLastError();
+}
+
+void WriteStandardError(const char* line)
+{
+    // A program of the GUI subsystem has a standard error only where its
+    // caller gave it one.
+    HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return;
+    DWORD n = 0;
+    WriteFile(h, line, static_cast<DWORD>(lstrlenA(line)), &n, nullptr);
+    WriteFile(h, "\r\n", 2, &n, nullptr);
 }
 
 bool CloseFile(FileHandle file, unsigned long* errorCode)

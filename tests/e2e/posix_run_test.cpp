@@ -191,6 +191,23 @@ TEST_F(EndToEnd, FaultOnAnotherThreadEndsTheProcess)
     }
 }
 
+TEST_F(EndToEnd, HelperForkedByTheLibraryKeepsNeitherLaneNorResultFiles)
+{
+    // It holds the run's descriptors, not its lock: the lock is Brennick's.
+    SetTestEnv("BRENNICK_FIXTURE_HELPER", "5");
+    ASSERT_EQ(Run("/o1 /a221 /quarnid3").exitCode, 0u);
+    SetTestEnv("BRENNICK_FIXTURE_HELPER", "");
+    RunResult r = Run("/o1 /a222 /quarnid3");
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_TRUE(r.boxes.empty()) << r.boxes[0].text;
+    // A second name on a result file: found before the call, nothing run.
+    fs::create_hard_link(exchange / "output_ex.dat-3", base / "planted");
+    r = Run("/o1 /a223 /quarnid3");
+    EXPECT_EQ(r.exitCode, 2u);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, "Unable to write file " + (exchange / "output_ex.dat-3").string() + "! 2 (2)");
+}
+
 #ifndef BRENNICK_SANITIZED
 TEST_F(EndToEnd, ShortWritesCarryOnWhereTheyStopped)
 {

@@ -218,6 +218,28 @@ TEST_F(Simulator, MalformedFixedClockAnswersSystemMalfunction)
     EXPECT_EQ(v.count("RRN"), 0u);
 }
 
+TEST_F(Simulator, LockThatCannotBeHadAnswersSystemMalfunctionAndKeepsTheState)
+{
+    // Unlocked, parallel runs would lose each other's operations.
+    fs::create_directories(state / "paysim.lock");
+    auto v = Pay("/o1 /a221");
+    EXPECT_EQ(v["RC"], "96");
+    EXPECT_FALSE(fs::exists(state / "paysim-default.state"));
+}
+
+#ifndef _WIN32
+TEST_F(Simulator, DefaultStateIsTheUsersOwn)
+{
+    UnsetEnv("PAYSIM_STATE_DIR");
+    SetTestEnv("XDG_STATE_HOME", "");
+    SetTestEnv("HOME", base.string());
+    EXPECT_EQ(Pay("/o1 /a221")["RC"], "00");
+    fs::path folder = base / ".local" / "state" / "paysim";
+    EXPECT_TRUE(fs::exists(folder / "paysim-default.state"));
+    EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
+}
+#endif
+
 TEST_F(Simulator, RefundsNeverExceedThePurchaseAndBlockItsCancel)
 {
     std::string purchase = Pay("/o1 /a500")["RRN"];

@@ -132,6 +132,13 @@ class BrennickPay(unittest.TestCase):
     def test_command_line(self):
         self.assertEqual(brennick_pay.main(["purchase", "221", "--currency", "643"]), 0)
         self.assertEqual(brennick_pay.main(["purchase", "10005"]), 1)
+        # Brennick not where it is looked for: one line that says how to
+        # point there, no traceback.
+        example = os.path.join(ROOT, "examples", "python", "brennick_pay.py")
+        run = subprocess.run([sys.executable, example, "purchase", "221"], capture_output=True, text=True,
+                             env=dict(os.environ, BRENNICK_PROGRAM="", PATH="/nonexistent"))
+        self.assertEqual(run.returncode, 2)
+        self.assertRegex(run.stderr, r"^brennick_pay.py: cannot find Brennick \(brennick: .*--program PATH.*\n$")
 
 
 @unittest.skipUnless(WINE_RUN and WIN_BIN, "runs from the Windows build's tests")

@@ -228,23 +228,47 @@ TEST_F(Export, DumpWithoutRecordOrBufferFormsNothing)
 
 }  // namespace
 
-TEST(CardMask, OnlyLuhnRunsOfThirteenToNineteenDigits)
+TEST(CardMask, EveryLuhnWindowOfThirteenToNineteenDigitsKeepsSixAndFour)
 {
     for (auto [text, masked] : std::initializer_list<std::pair<std::string, std::string>>{
-             {"4111 1111 1111 1111", "**** **** **** ****"},
-             {"INV-4111-1111-1111-1111", "INV-****-****-****-****"},
-             {"CARD 4111111111111111=2812 OK", "CARD ****************=2812 OK"},
-             {"4012888888881881", "****************"},
-             {"378282246310005", "***************"},                     // 15 digits
-             {"634221831690 221 643", "634221831690 221 643"},            // RRN, amount, currency
-             {"4111111111111112", "4111111111111112"},                    // fails the check
-             {"4111  1111 1111 1111", "4111  1111 1111 1111"},            // two blanks end a run
-             {"41111111111111111111", "41111111111111111111"},            // 20 digits
+             {"4111 1111 1111 1111", "4111 11** **** 1111"},
+             {"INV-4111-1111-1111-1111", "INV-4111-11**-****-1111"},
+             {"CARD 4111111111111111=2812 OK", "CARD 411111******1111=2812 OK"},
+             {"4012888888881881", "401288******1881"},
+             {"378282246310005", "378282*****0005"},                      // 15 digits
+             {"4222222222222", "422222***2222"},                          // 13 digits
+             {"6011000990139424", "601100******9424"},
+             {"4111111111111111110", "411111*********1110"},              // 19 digits
+             {"634221831690 / 221 / 643", "634221831690 / 221 / 643"},    // RRN, amount, currency
+             {"4111111111110000", "4111111111110000"},                    // fails the check everywhere
+             // A neighbouring digit or any separator hides nothing.
+             {"1-4111-1111-1111-1111", "1-4111-11**-****-1111"},
+             {"QTY1-4111-1111-1111-1111", "QTY1-4111-11**-****-1111"},
+             {"4111111111111111-2", "411111*******111-2"},
+             {"4111.1111.1111.1111", "4111.11**.****.1111"},
+             {"4111_1111_1111_1111", "4111_11**_****_1111"},
+             {"4111,1111,1111,1111", "4111,11**,****,1111"},
+             {"4111\t1111\t1111\t1111", "4111\t11**\t****\t1111"},
+             {"4111--1111--1111--1111", "4111--11**--****--1111"},
+             {"4111:1111:1111:1111", "4111:11**:****:1111"},
+             {"4111  1111 1111 1111", "4111  11** **** 1111"},
+             {"41111111111111111111", "411111******11111111"},            // 20 digits
+             // What must stay: an RRN, a 12-digit amount, a date-time, a
+             // 19-digit run failing the check everywhere, a phone number.
+             {"RRN 634304089947", "RRN 634304089947"},
+             {"000000022100", "000000022100"},
+             {"2026-12-09 10:35:07", "2026-12-09 10:35:07"},
+             {"9032892184011070434", "9032892184011070434"},
+             {"+7 495 123-45-67", "+7 495 123-45-67"},
          }) {
         std::string t = text;
         MaskCardNumbers(t.data(), t.size());
         EXPECT_EQ(t, masked) << text;
     }
+    // Over 64 characters: nothing past the first six digits.
+    std::string run = "1234-" + std::string(70, '5');
+    MaskCardNumbers(run.data(), run.size());
+    EXPECT_EQ(run, "1234-55" + std::string(68, '*'));
 }
 
 TEST(CardMask, PanKeepsSixAndFourOfItsLeadingRunOnly)
