@@ -154,8 +154,8 @@ FlushResult Flushed(int status, unsigned long* errorCode)
 {
     if (status == 0) return FlushResult::kFlushed;
     *errorCode = static_cast<unsigned long>(errno);
-    return errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP ? FlushResult::kUnsupported
-                                                                      : FlushResult::kFailed;
+    // ENOTSUP and EOPNOTSUPP are one number on Linux.
+    return errno == EINVAL || errno == ENOTSUP ? FlushResult::kUnsupported : FlushResult::kFailed;
 }
 
 // The folder of path, or false when it does not fit.
