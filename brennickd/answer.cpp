@@ -1,10 +1,52 @@
 #include "brennickd/answer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "export/card_mask.h"
+#include "platform/text.h"
 
 namespace {
+
+AnswerRules g_rules;
+
+// Bytes of the library's code page as UTF-8 text.
+std::string FromCodePage(const std::string& bytes)
+{
+    std::string utf8;
+    if (platform::CodePageToUtf8(bytes, g_rules.codePage, &utf8)) return utf8;
+    // A code page that does not exist: each byte the letter of its value.
+    utf8.clear();
+    for (unsigned char c : bytes) {
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+// The journal's JSON carries each byte above 127 as \u00XX: its bytes again,
+// then read from the code page.
+nlohmann::json Decoded(const nlohmann::json& text)
+{
+    if (!text.is_string()) return text;
+    const std::string& s = text.get_ref<const std::string&>();
+    std::string bytes;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            bytes += static_cast<char>(c);
+        } else if ((c & 0xE0) == 0xC0 && i + 1 < s.size()) {
+            bytes += static_cast<char>(((c & 0x1F) << 6) | (static_cast<unsigned char>(s[++i]) & 0x3F));
+        } else {
+            return text;   // not what the journal writes: left as it is
+        }
+    }
+    return FromCodePage(bytes);
+}
 
 nlohmann::json TextOf(const nlohmann::json& object, const char* key)
 {
@@ -20,18 +62,7 @@ nlohmann::json BoxWords(const std::string& diagnostics)
     std::size_t at = diagnostics.rfind("ERROR: ");
     if (at == std::string::npos) return nullptr;
     std::size_t end = diagnostics.find_first_of("\r\n", at);
-    std::string words = diagnostics.substr(at + 7, end == std::string::npos ? end : end - at - 7);
-    // Bytes of the system's code page, each taken as the letter of its value.
-    std::string utf8;
-    for (unsigned char c : words) {
-        if (c < 0x80) {
-            utf8 += static_cast<char>(c);
-        } else {
-            utf8 += static_cast<char>(0xC0 | (c >> 6));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return utf8;
+    return FromCodePage(diagnostics.substr(at + 7, end == std::string::npos ? end : end - at - 7));
 }
 
 // The amount as the register sent it: a whole number of minor units.
@@ -44,6 +75,11 @@ nlohmann::json Amount(const nlohmann::json& text)
 }
 
 }  // namespace
+
+void SetAnswerRules(const AnswerRules& rules)
+{
+    g_rules = rules;
+}
 
 nlohmann::json MakeAnswer(const OperationInfo& op, const RunReport& run)
 {
@@ -78,23 +114,27 @@ nlohmann::json MakeAnswer(const OperationInfo& op, const RunReport& run)
     bool called = run.call.is_object() || end.contains("ms") || end.contains("result");
     if (!called) {
         a["state"] = "not-started";
-        a["text"] = TextOf(end, "box");
+        a["text"] = Decoded(TextOf(end, "box"));
         return a;
     }
     std::string outcome = end.value("outcome", "");
     a["library_fault"] = outcome == "library-fault" || outcome == "library-exit";
     const nlohmann::json result = end.contains("result") ? end["result"] : nlohmann::json::object();
     a["rc"] = TextOf(result, "RC");
-    a["text"] = TextOf(result, "TEXT_MSG");
+    a["text"] = Decoded(TextOf(result, "TEXT_MSG"));
     a["rrn"] = TextOf(result, "RRN");
     a["auth_code"] = TextOf(result, "AUTH_CODE");
     a["amount"] = Amount(TextOf(result, "AMOUNT"));
     if (!TextOf(result, "CURRENCY").is_null()) a["currency"] = TextOf(result, "CURRENCY");
     a["card"] = TextOf(result, "PAN");
-    a["card_type"] = TextOf(result, "CARD_TYPE");
-    a["slip"] = TextOf(end, "data_to_print");
+    a["card_type"] = Decoded(TextOf(result, "CARD_TYPE"));
+    a["slip"] = Decoded(TextOf(end, "data_to_print"));
     // Without RC the record does not hold the terminal's answer.
-    if (a["rc"].is_string()) a["state"] = a["rc"] == "00" ? "approved" : "declined";
+    if (a["rc"].is_string()) {
+        const auto& codes = g_rules.approvedCodes;
+        bool approved = std::find(codes.begin(), codes.end(), a["rc"].get<std::string>()) != codes.end();
+        a["state"] = approved ? "approved" : "declined";
+    }
     return a;
 }
 

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // The operation as it was asked for, carried into every answer so that a
 // register can match it to its sale.
@@ -29,12 +30,22 @@ struct RunReport {
     nlohmann::json end;              // the reported "end" line; null when none came
 };
 
+// How the library's answers are read: the code page of its texts (POSIX: an
+// iconv name; Windows: the system's ANSI code page in any case) and the
+// response codes that mean approved. Set once at start, before any run.
+struct AnswerRules {
+    std::string codePage = "windows-1252";
+    std::vector<std::string> approvedCodes = {"00"};
+};
+void SetAnswerRules(const AnswerRules& rules);
+
 // The answer: {"key", "state", "exit", "outcome", "rc", "text", "rrn",
 // "auth_code", "amount", "currency", "card", "card_type", "slip",
 // "library_fault", "operation", "lane", "trace_id", "run", "started"}; state
 // is "approved" or "declined" from an end line with the terminal's RC,
 // "not-started" where the run certainly never reached the library,
-// "unknown" otherwise (a call line and no end, a run killed).
+// "unknown" otherwise (a call line and no end, a run killed). Texts are
+// UTF-8, read from the library's code page.
 nlohmann::json MakeAnswer(const OperationInfo& op, const RunReport& run);
 
 // Masks every card number in every text of value: whatever a library put in

@@ -15,7 +15,9 @@
 #include <sstream>
 #include <thread>
 
+#include "brennickd/checks.h"
 #include "brennickd/http_server.h"
+#include "brennickd/log.h"
 #include "brennickd/journal_search.h"
 #include "brennickd/options.h"
 #include "brennickd/service.h"
@@ -23,6 +25,10 @@
 #include "paylib/settings.h"
 #include "platform/process.h"
 #include "platform/service.h"
+
+#ifndef BRENNICK_VERSION
+#define BRENNICK_VERSION "0.0.0"
+#endif
 
 namespace {
 
@@ -59,12 +65,16 @@ static void StopWhenIdle(boost::asio::io_context& io, PaymentService& service, O
 {
     if (g_stopping.exchange(true)) return;
     service.BeginStop();
+    LogLine("stopping: no new operations, " + std::to_string(store.Running()) + " running");
     std::thread([&io, &store] {
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(g_options.stopTimeoutSeconds);
         while (store.Running() > 0 && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         // Answers of the last runs still leave before the end.
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::size_t left = store.Running();
+        LogLine(left == 0 ? "stopped" : "stopped with " + std::to_string(left) + " still running: their keys are "
+                                        "found again in the journal at the next start");
         io.stop();
     }).detach();
 }
@@ -81,6 +91,13 @@ static int RunService()
     if (brennick.empty())
         brennick = platform::OwnFolder() + platform::kPathSeparator +
                    (platform::kPathSeparator == '\\' ? "Brennick.exe" : "brennick");
+    // What it needs to pay is there before it says it listens.
+    for (const Check& c : CheckInstallation(brennick))
+        if (!c.ok) return Fail(c.problem);
+    AnswerRules rules;
+    rules.codePage = options.codePage;
+    rules.approvedCodes = options.approvedCodes;
+    SetAnswerRules(rules);
     OperationStore store;
     std::string journal = g_journalFolder;
     std::string reason;
@@ -116,6 +133,8 @@ static int RunService()
     std::printf("brennickd listening on %s:%u\n", bound.address().to_string().c_str(),
                 static_cast<unsigned>(bound.port()));
     std::fflush(stdout);
+    LogLine(std::string("started ") + BRENNICK_VERSION + " on " + bound.address().to_string() + ":" +
+            std::to_string(bound.port()) + ", Brennick " + brennick);
     std::thread second([&io] { io.run(); });
     io.run();
     second.join();
@@ -131,18 +150,6 @@ static void StopService()
         });
 }
 
-// The arguments a registered service starts with: these, less the request
-// to register, plus the mark that the service manager started it.
-static std::string ServiceArguments(const std::vector<std::string>& args)
-{
-    std::string line = "--service";
-    for (const std::string& a : args) {
-        if (a == "--install-service") continue;
-        line += " \"" + a + "\"";
-    }
-    return line;
-}
-
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -151,8 +158,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "brennickd: %s\n%s", message.c_str(), kUsage);
         return 2;
     }
-    if (g_options.installService)
-        return platform::RegisterService(kServiceName, ServiceArguments(args), &message) ? 0 : Fail(message);
+    if (g_options.installService) {
+        std::string line;
+        if (!ServiceArguments(args, &line, &message)) return Fail(message);
+        return platform::RegisterService(kServiceName, line, &message) ? 0 : Fail(message);
+    }
     if (g_options.uninstallService)
         return platform::RemoveService(kServiceName, &message) ? 0 : Fail(message);
     if (g_options.runAsService) return platform::RunAsServiceProcess(kServiceName, RunService, StopService);

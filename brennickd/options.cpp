@@ -2,13 +2,48 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <filesystem>
+
 const char* const kUsage =
     "usage: brennickd --token-file FILE --state FOLDER [--listen ADDRESS:PORT] [--allow-remote]\n"
     "                 [--allow-origin ORIGIN]... [--brennick PATH] [--max-connections N]\n"
     "                 [--read-timeout SECONDS] [--wait SECONDS] [--stop-timeout SECONDS]\n"
-    "                 [--keep-days DAYS] [--allow-host NAME]...\n"
+    "                 [--keep-days DAYS] [--allow-host NAME]... [--code-page NAME]\n"
+    "                 [--approved-codes CODE,...]\n"
     "       brennickd --install-service [the same options]   (Windows)\n"
     "       brennickd --uninstall-service                     (Windows)\n";
+
+std::string QuoteArgument(const std::string& argument)
+{
+    std::string out = "\"";
+    std::size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        out += c;
+        backslashes = 0;
+    }
+    out.append(2 * backslashes, '\\');
+    return out + "\"";
+}
+
+bool ServiceArguments(const std::vector<std::string>& args, std::string* line, std::string* message)
+{
+    *line = "--service";
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--install-service") continue;
+        bool path = args[i] == "--token-file" || args[i] == "--state" || args[i] == "--brennick";
+        if (path && i + 1 < args.size() && !std::filesystem::path(args[i + 1]).is_absolute()) {
+            *message = args[i] + " " + args[i + 1] + ": a service needs a full path (it starts in the system's folder)";
+            return false;
+        }
+        *line += " " + QuoteArgument(args[i]);
+    }
+    return true;
+}
 
 namespace {
 
@@ -91,6 +126,22 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
         } else if (a == "--allow-host") {
             if (!value(&v)) return false;
             o->allowedHosts.push_back(v);
+        } else if (a == "--code-page") {
+            if (!value(&o->codePage)) return false;
+        } else if (a == "--approved-codes") {
+            if (!value(&v)) return false;
+            o->approvedCodes.clear();
+            for (std::size_t from = 0; from <= v.size();) {
+                std::size_t comma = v.find(',', from);
+                std::string code = v.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+                if (code.empty() || code.size() > 3) {
+                    *message = "--approved-codes takes response codes separated by commas, such as 00,10";
+                    return false;
+                }
+                o->approvedCodes.push_back(code);
+                if (comma == std::string::npos) break;
+                from = comma + 1;
+            }
         } else if (a == "--install-service") {
             o->installService = true;
         } else if (a == "--uninstall-service") {

@@ -18,6 +18,8 @@ struct Options {
     int stopTimeoutSeconds = 180;  // how long a stop waits for running payments
     int keepDays = 90;             // answers older than that go at compaction
     std::vector<std::string> allowedHosts;   // Host names besides the service's own
+    std::string codePage = "windows-1252";   // of the library's texts (POSIX)
+    std::vector<std::string> approvedCodes = {"00"};
     bool installService = false;     // Windows
     bool uninstallService = false;   // Windows
     bool runAsService = false;       // Windows: started by the service manager
@@ -28,3 +30,13 @@ struct Options {
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* message);
 
 extern const char* const kUsage;
+
+// One argument as Windows programs read their command line back
+// (CommandLineToArgvW): quoted, a quote and the backslashes before a quote
+// or the end escaped, so that "C:\State\" stays one argument.
+std::string QuoteArgument(const std::string& argument);
+
+// The service's arguments: these, less the request to register, after the
+// mark that the service manager started it. False with a message for a
+// relative path: a service starts in the system's folder.
+bool ServiceArguments(const std::vector<std::string>& args, std::string* line, std::string* message);

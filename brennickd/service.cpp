@@ -9,7 +9,9 @@
 #include <thread>
 
 #include "brennickd/answer.h"
+#include "brennickd/checks.h"
 #include "brennickd/journal_search.h"
+#include "brennickd/log.h"
 #include "brennickd/request.h"
 #include "platform/process.h"
 
@@ -111,14 +113,20 @@ Response PaymentService::Refusal(const Request& partial, http::status status, co
     return r;
 }
 
-bool PaymentService::Authorized(const Request& request) const
+std::string PaymentService::Unauthorized(const Request& request) const
 {
+    const char* missing = "a bearer token is required";
     auto header = request.find(http::field::authorization);
-    if (header == request.end()) return false;
+    if (header == request.end()) return missing;
     std::string value(header->value());
-    const std::string scheme = "Bearer ";
-    if (value.compare(0, scheme.size(), scheme) != 0) return false;
-    return SameSecret(value.substr(scheme.size()), token_);
+    // The scheme's name is matched without regard to case.
+    std::size_t blank = value.find(' ');
+    if (blank == std::string::npos || Lower(value.substr(0, blank)) != "bearer") return missing;
+    std::string token = value.substr(value.find_first_not_of(' ', blank) == std::string::npos
+                                         ? value.size()
+                                         : value.find_first_not_of(' ', blank));
+    if (token.empty()) return missing;
+    return SameSecret(token, token_) ? "" : "the token is not valid";
 }
 
 // A page of a name that its owner points at 127.0.0.1 (DNS rebinding) is no
@@ -141,7 +149,31 @@ bool PaymentService::HostAllowed(const Request& request) const
     return false;
 }
 
+// One line per request for the administrator: no token, no card data.
 void PaymentService::Handle(const Request& request, const Respond& respond)
+{
+    auto began = std::chrono::steady_clock::now();
+    std::string method(request.method_string());
+    std::string target(request.target());
+    auto keyHeader = request.find("Idempotency-Key");
+    std::string key = keyHeader == request.end() ? "" : std::string(keyHeader->value());
+    Serve(request, [respond, began, method, target, key](Response response) {
+        nlohmann::json body = nlohmann::json::parse(response.body(), nullptr, false);
+        std::string state = body.is_object() ? body.value("state", "") : "";
+        std::string lane = body.is_object() && body.contains("lane") && body["lane"].is_string()
+                               ? body["lane"].get<std::string>()
+                               : "";
+        long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - began)
+                           .count();
+        LogLine(method + " " + target.substr(0, 200) + " " + std::to_string(response.result_int()) +
+                (key.empty() ? "" : " key=" + key.substr(0, 64)) + (lane.empty() ? "" : " lane=" + lane) +
+                " ms=" + std::to_string(ms) + (state.empty() ? "" : " outcome=" + state));
+        respond(std::move(response));
+    });
+}
+
+void PaymentService::Serve(const Request& request, const Respond& respond)
 {
     std::string target(request.target());
     if (!HostAllowed(request))
@@ -163,8 +195,14 @@ void PaymentService::Handle(const Request& request, const Respond& respond)
         r.prepare_payload();
         return respond(std::move(r));
     }
-    if (!Authorized(request))
-        return respond(Json(request, http::status::unauthorized, {{"error", "a bearer token is required"}}));
+    if (target == "/v1/health" && request.method() == http::verb::get) {
+        // For a monitor without the token: healthy or not, no details.
+        bool ok = store_->Healthy();
+        for (const Check& c : CheckInstallation(brennick_)) ok = ok && c.ok;
+        return respond(Json(request, ok ? http::status::ok : http::status::service_unavailable, {{"ok", ok}}));
+    }
+    std::string refused = Unauthorized(request);
+    if (!refused.empty()) return respond(Json(request, http::status::unauthorized, {{"error", refused}}));
 
     const std::string operations = "/v1/operations";
     if (target == operations && request.method() == http::verb::post) return Post(request, respond);
@@ -176,11 +214,15 @@ void PaymentService::Handle(const Request& request, const Respond& respond)
         return respond(Json(request, http::status::ok, found));
     }
     if (target == "/v1/status" && request.method() == http::verb::get) {
+        nlohmann::json checks = nlohmann::json::object();
+        for (const Check& c : CheckInstallation(brennick_))
+            checks[c.name] = c.ok ? nlohmann::json("ok") : nlohmann::json(c.problem);
+        checks["state"] = store_->Healthy() ? "ok" : "the state file cannot be written";
         return respond(Json(request, http::status::ok,
                             {{"version", BRENNICK_VERSION}, {"brennick", brennick_},
                              {"busy_lanes", store_->BusyLanes()},
                              {"state_file", store_->Healthy() ? "ok" : "failing"},
-                             {"stopping", stopping_.load()}}));
+                             {"stopping", stopping_.load()}, {"checks", checks}}));
     }
     respond(Json(request, http::status::not_found, {{"error", "no such resource"}}));
 }

@@ -28,6 +28,7 @@ public:
     // Answers request through respond, at once or when its run has ended
     // (from another thread).
     void Handle(const Request& request, const Respond& respond);
+    void Serve(const Request& request, const Respond& respond);
     // An answer to a request that could not be read whole (too large), with
     // the CORS headers its origin gets, so that a page can read the error.
     Response Refusal(const Request& partial, http::status status, const std::string& error) const;
@@ -35,7 +36,8 @@ public:
 private:
     Response Json(const Request& request, http::status status, const nlohmann::json& body) const;
     void AddCors(const Request& request, Response* response) const;
-    bool Authorized(const Request& request) const;
+    // "" when the request carries the token, else why not.
+    std::string Unauthorized(const Request& request) const;
     bool HostAllowed(const Request& request) const;
     void Post(const Request& request, const Respond& respond);
     void Run(const OperationInfo& op, const std::vector<std::string>& switches);

@@ -10,7 +10,8 @@ cd "$(dirname "$0")/.."
 sources=(app/*.cpp paylib/*.cpp export/*.cpp platform/posix/*.cpp
          simulator/card.cpp simulator/journal.cpp simulator/terminal.cpp
          simulator/paysim.cpp simulator/fault_posix.cpp simulator/lock_posix.cpp
-         brennickd/answer.cpp brennickd/request.cpp brennickd/store.cpp brennickd/options.cpp brennickd/journal_search.cpp)
+         brennickd/answer.cpp brennickd/request.cpp brennickd/store.cpp brennickd/options.cpp brennickd/journal_search.cpp
+         brennickd/checks.cpp brennickd/log.cpp)
 echo "clang-tidy: ${#sources[@]} files"
 clang-tidy -p build/native --quiet "${sources[@]}" 2>/dev/null
 

@@ -53,6 +53,16 @@ BRENNICK_REGISTRY="$scratch/root/etc/brennick/registry" PAYSIM_STATE_DIR="$scrat
 grep -q '^RC=00' "$scratch/exchange/output_ex.dat"
 echo "installed package: approved purchase"
 
+# brennickd's unit as systemd reads it, and how much it exposes (goal: 4.5
+# at most), with the package's own program in place of /usr/bin's.
+unit=$scratch/brennickd.service
+sed "s|/usr/bin/brennickd|$scratch/root/usr/bin/brennickd|" "$scratch/root/lib/systemd/system/brennickd.service" >"$unit"
+systemd-analyze verify --man=no "$unit"
+score=$(systemd-analyze security --offline=true "$unit" 2>/dev/null |
+  sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+echo "brennickd.service: verified, security exposure $score (goal: at most 4.5)"
+awk -v s="$score" 'BEGIN {exit !(s != "" && s <= 4.5)}'
+
 # The zip as a Windows user installs it, under Wine; where this kernel
 # cannot run 32-bit programs (or BRENNICK_WINE=vm), in the Windows tests'
 # virtual machine.

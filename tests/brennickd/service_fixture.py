@@ -39,11 +39,15 @@ class Service:
         self.start()
 
     def start(self):
-        self.process = subprocess.Popen(self.args, env=self.env, stdout=subprocess.PIPE, text=True)
+        # Its log (standard error) goes to a file of the test's own.
+        self.log = os.path.join(self.root, "brennickd.log")
+        with open(self.log, "a") as log:
+            self.process = subprocess.Popen(self.args, env=self.env, stdout=subprocess.PIPE, stderr=log, text=True)
         line = self.process.stdout.readline()
         if not line.startswith("brennickd listening on "):
             self.process.kill()
-            raise RuntimeError("brennickd did not start: %r" % line)
+            with open(self.log) as log:
+                raise RuntimeError("brennickd did not start: %r %s" % (line, log.read()))
         self.base = "http://" + line.split()[-1]
 
     def stop(self, kill=False):

@@ -1,0 +1,66 @@
+"""brennickd as an administrator and a register meet it: checks at start,
+health without a token, a log without secrets, the terminal's code page,
+the token's words."""
+import os
+import subprocess
+import unittest
+
+from service_fixture import BIN, TOKEN, Service
+
+SALE = {"operation": "purchase", "amount": 221, "currency": 643}
+
+
+@unittest.skipUnless(BIN, "runs from the POSIX build's tests")
+class ServiceChecks(unittest.TestCase):
+    def service(self, *args, **kwargs):
+        s = Service(*args, **kwargs)
+        self.addCleanup(s.close)
+        return s
+
+    def test_a_start_without_a_writable_exchange_folder_names_the_setting(self):
+        s = self.service()
+        s.stop()
+        os.rmdir(s.exchange)
+        run = subprocess.run(s.args, env=s.env, capture_output=True, text=True, timeout=30)
+        self.assertEqual(run.returncode, 2)
+        self.assertIn("the exchange folder (ExchangePath) %s is not a folder" % s.exchange, run.stderr)
+
+    def test_health_log_and_the_tokens_words(self):
+        s = self.service()
+        self.assertEqual(s.request("GET", "/v1/health", token=None)[:2], (200, {"ok": True}))
+        self.assertEqual(s.request("GET", "/v1/status", token="x" * 30)[1]["error"], "the token is not valid")
+        self.assertEqual(s.request("GET", "/v1/status", token=None)[1]["error"], "a bearer token is required")
+        self.assertEqual(s.request("GET", "/v1/status", token=None,
+                                   headers={"Authorization": "bearer " + TOKEN})[0], 200)
+        self.assertEqual(s.pay("logged", trace_id="4111111111111111", **SALE)[1]["state"], "approved")
+        s.stop()
+        with open(s.log) as f:
+            log = f.read()
+        self.assertRegex(log, r"POST /v1/operations 200 key=logged ms=\d+ outcome=approved\n")
+        self.assertNotIn(TOKEN, log)
+        self.assertNotIn("4111111111111111", log)
+        os.chmod(s.exchange, 0o500)
+        self.addCleanup(os.chmod, s.exchange, 0o700)
+        if os.geteuid() != 0:   # root writes anywhere
+            s.start()
+            self.assertEqual(s.request("GET", "/v1/health", token=None)[0], 503)
+
+    def test_the_terminals_code_page_and_approved_codes(self):
+        s = self.service(["--code-page", "windows-1251", "--approved-codes", "00,10"])
+        fixture = os.path.join(s.root, "fixture")
+        os.makedirs(fixture)
+        key = os.path.join(s.root, "registry", "software", "Merot", "Dovrex Auth Library")
+        with open(os.path.join(key, "LocationPath"), "w") as f:
+            f.write(os.path.join(BIN, "fixture_full.so") + "\n")
+        with open(os.path.join(fixture, "answer.txt"), "w") as f:
+            for offset, value in ((258, b"10\0"), (586, "ОДОБРЕНО ЧАСТИЧНО".encode("cp1251") + b"\0")):
+                f.write("%d %s\n" % (offset, value.hex()))
+        s.stop()
+        s.env["BRENNICK_FIXTURE_DIR"] = fixture
+        s.start()
+        a = s.pay("cyrillic", **SALE)[1]
+        self.assertEqual((a["state"], a["rc"], a["text"]), ("approved", "10", "ОДОБРЕНО ЧАСТИЧНО"))
+
+
+if __name__ == "__main__":
+    unittest.main()
