@@ -23,7 +23,9 @@
 #include "brennickd/service.h"
 #include "brennickd/store.h"
 #include "paylib/settings.h"
+#include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/secret.h"
 #include "platform/service.h"
 
 #ifndef BRENNICK_VERSION
@@ -82,9 +84,13 @@ static void StopWhenIdle(boost::asio::io_context& io, PaymentService& service, O
 static int RunService()
 {
     const Options& options = g_options;
-    std::string token;
+    std::string token, payToken, reason;
+    for (const std::string* file : {&options.tokenFile, &options.payTokenFile})
+        if (!file->empty() && !platform::SecretFileIsPrivate(*file, &reason)) return Fail(reason);
     if (!ReadToken(options.tokenFile, &token))
         return Fail("the token file " + options.tokenFile + " cannot be read or holds fewer than 16 characters");
+    if (!options.payTokenFile.empty() && !ReadToken(options.payTokenFile, &payToken))
+        return Fail("the token file " + options.payTokenFile + " cannot be read or holds fewer than 16 characters");
     // The same settings as Brennick's own: where its journal lies.
     if (ReadInstallationSettings() != 0) return Fail(g_errorText);
     std::string brennick = options.brennick;
@@ -100,14 +106,13 @@ static int RunService()
     SetAnswerRules(rules);
     OperationStore store;
     std::string journal = g_journalFolder;
-    std::string reason;
     if (!store.Open(options.stateFolder, options.keepDays,
                     [journal](const std::string& run, unsigned long pid, const std::string& started) {
                         return FindRunEnd(journal, run, pid, started);
                     },
                     &reason))
         return Fail(reason);
-    PaymentService service(options, token, brennick, &store);
+    PaymentService service(options, token, payToken, brennick, &store);
 
     boost::asio::io_context io;
     g_io = &io;
@@ -157,6 +162,15 @@ int main(int argc, char** argv)
     if (!ParseOptions(args, &g_options, &message)) {
         std::fprintf(stderr, "brennickd: %s\n%s", message.c_str(), kUsage);
         return 2;
+    }
+    if (!g_options.makeToken.empty()) {
+        unsigned char random[32];
+        if (!platform::RandomBytes(random, sizeof random)) return Fail("the system has no random source");
+        std::string token;
+        static const char hex[] = "0123456789abcdef";
+        for (unsigned char b : random) token += {hex[b >> 4], hex[b & 15]};
+        if (!platform::WriteSecretFile(g_options.makeToken, token + "\n", &message)) return Fail(message);
+        return 0;
     }
     if (g_options.installService) {
         std::string line;

@@ -5,13 +5,15 @@
 #include <filesystem>
 
 const char* const kUsage =
-    "usage: brennickd --token-file FILE --state FOLDER [--listen ADDRESS:PORT] [--allow-remote]\n"
+    "usage: brennickd --token-file FILE --state FOLDER [--pay-token-file FILE]\n"
+    "                 [--listen ADDRESS:PORT] [--allow-remote]\n"
     "                 [--allow-origin ORIGIN]... [--brennick PATH] [--max-connections N]\n"
     "                 [--read-timeout SECONDS] [--wait SECONDS] [--stop-timeout SECONDS]\n"
     "                 [--keep-days DAYS] [--allow-host NAME]... [--code-page NAME]\n"
     "                 [--approved-codes CODE,...]\n"
     "       brennickd --install-service [the same options]   (Windows)\n"
-    "       brennickd --uninstall-service                     (Windows)\n";
+    "       brennickd --uninstall-service                     (Windows)\n"
+    "       brennickd --make-token PATH\n";
 
 std::string QuoteArgument(const std::string& argument)
 {
@@ -108,6 +110,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             if (!value(&o->brennick)) return false;
         } else if (a == "--token-file") {
             if (!value(&o->tokenFile)) return false;
+        } else if (a == "--pay-token-file") {
+            if (!value(&o->payTokenFile)) return false;
+        } else if (a == "--make-token") {
+            if (!value(&o->makeToken)) return false;
         } else if (a == "--state") {
             if (!value(&o->stateFolder)) return false;
         } else if (a == "--allow-origin") {
@@ -153,7 +159,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             return false;
         }
     }
-    if (o->uninstallService) return true;
+    if (o->uninstallService || !o->makeToken.empty()) return true;
     if (o->tokenFile.empty() || o->stateFolder.empty()) {
         *message = "--token-file and --state are required";
         return false;

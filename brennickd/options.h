@@ -9,7 +9,9 @@ struct Options {
     unsigned short port = 8439;
     bool allowRemote = false;
     std::string brennick;        // default: Brennick beside brennickd
-    std::string tokenFile;
+    std::string tokenFile;       // admin: every operation and every key
+    std::string payTokenFile;    // pay: purchases only
+    std::string makeToken;       // --make-token PATH: write a new token there and end
     std::string stateFolder;
     std::vector<std::string> allowedOrigins;
     int maxConnections = 64;

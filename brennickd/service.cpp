@@ -73,9 +73,10 @@ private:
 
 }  // namespace
 
-PaymentService::PaymentService(const Options& options, std::string token, std::string brennick,
-                               OperationStore* store)
-    : options_(options), token_(std::move(token)), brennick_(std::move(brennick)), store_(store)
+PaymentService::PaymentService(const Options& options, std::string token, std::string payToken,
+                               std::string brennick, OperationStore* store)
+    : options_(options), token_(std::move(token)), payToken_(std::move(payToken)), brennick_(std::move(brennick)),
+      store_(store)
 {
 }
 
@@ -113,8 +114,9 @@ Response PaymentService::Refusal(const Request& partial, http::status status, co
     return r;
 }
 
-std::string PaymentService::Unauthorized(const Request& request) const
+std::string PaymentService::Unauthorized(const Request& request, bool* payOnly) const
 {
+    *payOnly = false;
     const char* missing = "a bearer token is required";
     auto header = request.find(http::field::authorization);
     if (header == request.end()) return missing;
@@ -126,7 +128,9 @@ std::string PaymentService::Unauthorized(const Request& request) const
                                          ? value.size()
                                          : value.find_first_not_of(' ', blank));
     if (token.empty()) return missing;
-    return SameSecret(token, token_) ? "" : "the token is not valid";
+    if (SameSecret(token, token_)) return "";
+    *payOnly = !payToken_.empty() && SameSecret(token, payToken_);
+    return *payOnly ? "" : "the token is not valid";
 }
 
 // A page of a name that its owner points at 127.0.0.1 (DNS rebinding) is no
@@ -201,11 +205,12 @@ void PaymentService::Serve(const Request& request, const Respond& respond)
         for (const Check& c : CheckInstallation(brennick_)) ok = ok && c.ok;
         return respond(Json(request, ok ? http::status::ok : http::status::service_unavailable, {{"ok", ok}}));
     }
-    std::string refused = Unauthorized(request);
+    bool payOnly = false;
+    std::string refused = Unauthorized(request, &payOnly);
     if (!refused.empty()) return respond(Json(request, http::status::unauthorized, {{"error", refused}}));
 
     const std::string operations = "/v1/operations";
-    if (target == operations && request.method() == http::verb::post) return Post(request, respond);
+    if (target == operations && request.method() == http::verb::post) return Post(request, respond, payOnly);
     if (target.compare(0, operations.size() + 1, operations + "/") == 0 &&
         request.method() == http::verb::get) {
         nlohmann::json found = store_->Lookup(target.substr(operations.size() + 1));
@@ -214,6 +219,7 @@ void PaymentService::Serve(const Request& request, const Respond& respond)
         return respond(Json(request, http::status::ok, found));
     }
     if (target == "/v1/status" && request.method() == http::verb::get) {
+        if (payOnly) return respond(Json(request, http::status::forbidden, {{"error", "this token may only pay"}}));
         nlohmann::json checks = nlohmann::json::object();
         for (const Check& c : CheckInstallation(brennick_))
             checks[c.name] = c.ok ? nlohmann::json("ok") : nlohmann::json(c.problem);
@@ -227,7 +233,7 @@ void PaymentService::Serve(const Request& request, const Respond& respond)
     respond(Json(request, http::status::not_found, {{"error", "no such resource"}}));
 }
 
-void PaymentService::Post(const Request& request, const Respond& respond)
+void PaymentService::Post(const Request& request, const Respond& respond, bool payOnly)
 {
     if (stopping_)
         return respond(Json(request, http::status::service_unavailable,
@@ -244,6 +250,12 @@ void PaymentService::Post(const Request& request, const Respond& respond)
         if (!error.field.empty()) body["field"] = error.field;
         return respond(Json(request, http::status::bad_request, body));
     }
+    // A page's token pays; refunds, cancels, end of day and codes of any
+    // kind need the administrator's.
+    if (payOnly && parsed.operation != "purchase")
+        return respond(Json(request, http::status::forbidden,
+                            {{"error", "this token may only pay: " + parsed.operation.dump() + " needs the admin token"},
+                             {"field", "operation"}}));
     OperationInfo op{key, parsed.operation, parsed.lane, parsed.traceId, parsed.currency, JournalTimeNow()};
     // The answer goes out when the run ends, to every request with the key,
     // or as "running" once the request has waited long enough.

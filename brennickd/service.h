@@ -18,7 +18,9 @@ using Respond = std::function<void(Response)>;
 
 class PaymentService {
 public:
-    PaymentService(const Options& options, std::string token, std::string brennick, OperationStore* store);
+    // token opens everything; payToken (empty: none) purchases only.
+    PaymentService(const Options& options, std::string token, std::string payToken, std::string brennick,
+                   OperationStore* store);
 
     // The port the server took: a Host header must name it.
     void SetPort(unsigned short port) { port_ = port; }
@@ -36,14 +38,16 @@ public:
 private:
     Response Json(const Request& request, http::status status, const nlohmann::json& body) const;
     void AddCors(const Request& request, Response* response) const;
-    // "" when the request carries the token, else why not.
-    std::string Unauthorized(const Request& request) const;
+    // "" when the request carries a token, else why not; *payOnly for the
+    // purchase token.
+    std::string Unauthorized(const Request& request, bool* payOnly) const;
     bool HostAllowed(const Request& request) const;
-    void Post(const Request& request, const Respond& respond);
+    void Post(const Request& request, const Respond& respond, bool payOnly);
     void Run(const OperationInfo& op, const std::vector<std::string>& switches);
 
     const Options& options_;
     std::string token_;
+    std::string payToken_;
     std::string brennick_;
     OperationStore* store_;
     unsigned short port_ = 0;

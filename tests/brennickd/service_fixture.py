@@ -31,6 +31,7 @@ class Service:
                 f.write(value + "\n")
         with open(os.path.join(root, "token"), "w") as f:
             f.write(TOKEN + "\n")
+        os.chmod(os.path.join(root, "token"), 0o600)   # a readable token is refused
         self.env = dict(os.environ, BRENNICK_REGISTRY=os.path.join(root, "registry"),
                         PAYSIM_STATE_DIR=os.path.join(root, "sim"), **(env or {}))
         self.args = [os.path.join(BIN, "brennickd"), "--token-file", os.path.join(root, "token"),

@@ -45,6 +45,31 @@ class ServiceChecks(unittest.TestCase):
             s.start()
             self.assertEqual(s.request("GET", "/v1/health", token=None)[0], 503)
 
+    def test_tokens_a_pay_token_pays_only_and_a_readable_token_is_refused(self):
+        s = self.service()
+        s.stop()
+        pay_token = os.path.join(s.root, "pay.token")
+        made = subprocess.run([os.path.join(BIN, "brennickd"), "--make-token", pay_token])
+        self.assertEqual(made.returncode, 0)
+        self.assertEqual(os.stat(pay_token).st_mode & 0o777, 0o640)
+        with open(pay_token) as f:
+            token = f.read().strip()
+        self.assertRegex(token, "^[0-9a-f]{64}$")
+        s.args += ["--pay-token-file", pay_token]
+        s.start()
+        pay = {"Authorization": "Bearer " + token}
+        self.assertEqual(s.request("POST", "/v1/operations", SALE, key="p1", token=None, headers=pay)[1]["state"],
+                         "approved")
+        refund = dict(SALE, operation="refund")
+        self.assertEqual(s.request("POST", "/v1/operations", refund, key="p2", token=None, headers=pay)[0], 403)
+        self.assertEqual(s.request("GET", "/v1/status", token=None, headers=pay)[0], 403)
+        self.assertEqual(s.journal_calls(), 1)
+        s.stop()
+        os.chmod(pay_token, 0o644)
+        run = subprocess.run(s.args, env=s.env, capture_output=True, text=True, timeout=30)
+        self.assertEqual(run.returncode, 2)
+        self.assertIn("may be read by anybody", run.stderr)
+
     def test_the_terminals_code_page_and_approved_codes(self):
         s = self.service(["--code-page", "windows-1251", "--approved-codes", "00,10"])
         fixture = os.path.join(s.root, "fixture")

@@ -1,0 +1,43 @@
+#include "platform/secret.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+
+bool WriteSecretFile(const std::string& path, const std::string& text, std::string* message)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640);
+    if (fd < 0) {
+        *message = path + ": " + std::strerror(errno);
+        return false;
+    }
+    ::fchmod(fd, 0640);
+    if (const group* g = ::getgrnam("brennick")) {
+        if (::fchown(fd, static_cast<uid_t>(-1), g->gr_gid) != 0) {
+            // Not a member, not root: the owner alone reads it, still private.
+        }
+    }
+    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (!ok) *message = path + ": " + std::strerror(errno);
+    ok = ::fsync(fd) == 0 && ok;
+    ::close(fd);
+    if (!ok) ::unlink(path.c_str());
+    return ok;
+}
+
+bool SecretFileIsPrivate(const std::string& path, std::string* reason)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return true;   // its reading says why
+    if ((st.st_mode & S_IROTH) == 0) return true;
+    *reason = "the token file " + path + " may be read by anybody: chmod o-r " + path;
+    return false;
+}
+
+}  // namespace platform
