@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 #include "export/card_mask.h"
 #include "platform/text.h"
@@ -9,12 +10,19 @@
 namespace {
 
 AnswerRules g_rules;
+std::mutex g_rulesMutex;
+
+AnswerRules Rules()
+{
+    std::lock_guard<std::mutex> lock(g_rulesMutex);
+    return g_rules;
+}
 
 // Bytes of the library's code page as UTF-8 text.
 std::string FromCodePage(const std::string& bytes)
 {
     std::string utf8;
-    if (platform::CodePageToUtf8(bytes, g_rules.codePage, &utf8)) return utf8;
+    if (platform::CodePageToUtf8(bytes, Rules().codePage, &utf8)) return utf8;
     // A code page that does not exist: each byte the letter of its value.
     utf8.clear();
     for (unsigned char c : bytes) {
@@ -78,6 +86,7 @@ nlohmann::json Amount(const nlohmann::json& text)
 
 void SetAnswerRules(const AnswerRules& rules)
 {
+    std::lock_guard<std::mutex> lock(g_rulesMutex);
     g_rules = rules;
 }
 
@@ -131,7 +140,7 @@ nlohmann::json MakeAnswer(const OperationInfo& op, const RunReport& run)
     a["slip"] = Decoded(TextOf(end, "data_to_print"));
     // Without RC the record does not hold the terminal's answer.
     if (a["rc"].is_string()) {
-        const auto& codes = g_rules.approvedCodes;
+        const auto codes = Rules().approvedCodes;
         bool approved = std::find(codes.begin(), codes.end(), a["rc"].get<std::string>()) != codes.end();
         a["state"] = approved ? "approved" : "declined";
     }

@@ -32,7 +32,7 @@ struct RunReport {
 
 // How the library's answers are read: the code page of its texts (POSIX: an
 // iconv name; Windows: the system's ANSI code page in any case) and the
-// response codes that mean approved. Set once at start, before any run.
+// response codes that mean approved. Set at start and at a reload.
 struct AnswerRules {
     std::string codePage = "windows-1252";
     std::vector<std::string> approvedCodes = {"00"};

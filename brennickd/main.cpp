@@ -58,6 +58,57 @@ bool ReadToken(const std::string& path, std::string* token)
     return token->size() >= 16;
 }
 
+// The settings a reload may change, tokens read afresh.
+bool ReadServiceSettings(const Options& options, ServiceSettings* settings, std::string* reason)
+{
+    for (const std::string* file : {&options.tokenFile, &options.payTokenFile})
+        if (!file->empty() && !platform::SecretFileIsPrivate(*file, reason)) return false;
+    for (auto [file, token] : {std::pair{&options.tokenFile, &settings->token},
+                               std::pair{&options.payTokenFile, &settings->payToken}}) {
+        if (file->empty()) continue;
+        if (!ReadToken(*file, token)) {
+            *reason = "the token file " + *file + " cannot be read or holds fewer than 16 characters";
+            return false;
+        }
+    }
+    settings->allowedOrigins = options.allowedOrigins;
+    settings->allowedHosts = options.allowedHosts;
+    settings->waitSeconds = options.waitSeconds;
+    AnswerRules rules;
+    rules.codePage = options.codePage;
+    rules.approvedCodes = options.approvedCodes;
+    SetAnswerRules(rules);
+    return true;
+}
+
+std::string DefaultConfig()
+{
+    return platform::kPathSeparator == '\\' ? platform::OwnFolder() + "\\brennickd.conf"
+                                             : "/etc/brennick/brennickd.conf";
+}
+
+std::vector<std::string> g_args;
+
+// SIGHUP: the configuration and the tokens read again; running payments and
+// the requests that wait for them go on as they are.
+void Reload(PaymentService& service)
+{
+    Options fresh;
+    ServiceSettings settings;
+    std::string message;
+    if (!LoadOptions(g_args, DefaultConfig(), &fresh, &message) ||
+        !ReadServiceSettings(fresh, &settings, &message)) {
+        LogLine("reload refused, the settings in use are kept: " + message);
+        return;
+    }
+    service.Reload(settings);
+    LogLine("reloaded: " + std::to_string(fresh.allowedOrigins.size()) + " origins, " +
+            (settings.payToken.empty() ? "no pay token" : "a pay token"));
+    if (fresh.address != g_options.address || fresh.port != g_options.port ||
+        fresh.stateFolder != g_options.stateFolder)
+        LogLine("the address and the state folder change at the next start only");
+}
+
 }  // namespace
 
 // Ends the service once no payment runs any more, or once the stop timeout
@@ -84,13 +135,9 @@ static void StopWhenIdle(boost::asio::io_context& io, PaymentService& service, O
 static int RunService()
 {
     const Options& options = g_options;
-    std::string token, payToken, reason;
-    for (const std::string* file : {&options.tokenFile, &options.payTokenFile})
-        if (!file->empty() && !platform::SecretFileIsPrivate(*file, &reason)) return Fail(reason);
-    if (!ReadToken(options.tokenFile, &token))
-        return Fail("the token file " + options.tokenFile + " cannot be read or holds fewer than 16 characters");
-    if (!options.payTokenFile.empty() && !ReadToken(options.payTokenFile, &payToken))
-        return Fail("the token file " + options.payTokenFile + " cannot be read or holds fewer than 16 characters");
+    ServiceSettings settings;
+    std::string reason;
+    if (!ReadServiceSettings(options, &settings, &reason)) return Fail(reason);
     // The same settings as Brennick's own: where its journal lies.
     if (ReadInstallationSettings() != 0) return Fail(g_errorText);
     std::string brennick = options.brennick;
@@ -100,10 +147,6 @@ static int RunService()
     // What it needs to pay is there before it says it listens.
     for (const Check& c : CheckInstallation(brennick))
         if (!c.ok) return Fail(c.problem);
-    AnswerRules rules;
-    rules.codePage = options.codePage;
-    rules.approvedCodes = options.approvedCodes;
-    SetAnswerRules(rules);
     OperationStore store;
     std::string journal = g_journalFolder;
     if (!store.Open(options.stateFolder, options.keepDays,
@@ -112,7 +155,7 @@ static int RunService()
                     },
                     &reason))
         return Fail(reason);
-    PaymentService service(options, token, payToken, brennick, &store);
+    PaymentService service(options, settings, brennick, &store);
 
     boost::asio::io_context io;
     g_io = &io;
@@ -125,6 +168,16 @@ static int RunService()
     signals.async_wait([](const boost::system::error_code& ec, int) {
         if (!ec) g_stop();
     });
+    boost::asio::signal_set reload(io);
+    if (platform::ReloadSignal() != 0) reload.add(platform::ReloadSignal());
+    std::function<void()> awaitReload = [&] {
+        reload.async_wait([&](const boost::system::error_code& ec, int) {
+            if (ec) return;
+            Reload(service);
+            awaitReload();
+        });
+    };
+    awaitReload();
     // Compaction at start where it is worth it, then once a day.
     boost::asio::steady_timer daily(io);
     std::function<void(bool)> compact = [&](bool always) {
@@ -159,7 +212,8 @@ int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string message;
-    if (!ParseOptions(args, &g_options, &message)) {
+    g_args = args;
+    if (!LoadOptions(args, DefaultConfig(), &g_options, &message)) {
         std::fprintf(stderr, "brennickd: %s\n%s", message.c_str(), kUsage);
         return 2;
     }

@@ -3,6 +3,8 @@
 #include <boost/asio/ip/address.hpp>
 
 #include <filesystem>
+#include <fstream>
+#include <set>
 
 const char* const kUsage =
     "usage: brennickd --token-file FILE --state FOLDER [--pay-token-file FILE]\n"
@@ -13,7 +15,9 @@ const char* const kUsage =
     "                 [--approved-codes CODE,...]\n"
     "       brennickd --install-service [the same options]   (Windows)\n"
     "       brennickd --uninstall-service                     (Windows)\n"
-    "       brennickd --make-token PATH\n";
+    "       brennickd --make-token PATH\n"
+    "The options may stand in a file, --config PATH (default /etc/brennick/brennickd.conf,\n"
+    "on Windows brennickd.conf beside the program): lines \"name = value\".\n";
 
 std::string QuoteArgument(const std::string& argument)
 {
@@ -75,6 +79,35 @@ bool ParseListen(const std::string& text, Options* o, std::string* message)
     return true;
 }
 
+// scheme://host[:port] without path or trailing slash, as a browser sends it.
+bool IsOrigin(const std::string& text)
+{
+    std::size_t scheme = text.find("://");
+    if (scheme == std::string::npos || (text.compare(0, scheme, "http") != 0 && text.compare(0, scheme, "https") != 0))
+        return false;
+    std::string rest = text.substr(scheme + 3);
+    std::string host = rest, port;
+    if (!rest.empty() && rest[0] == '[') {
+        std::size_t close = rest.find(']');
+        if (close == std::string::npos) return false;
+        host = rest.substr(0, close + 1);
+        if (close + 1 < rest.size()) {
+            if (rest[close + 1] != ':') return false;
+            port = rest.substr(close + 2);
+            if (port.empty()) return false;
+        }
+    } else if (std::size_t colon = rest.find(':'); colon != std::string::npos) {
+        host = rest.substr(0, colon);
+        port = rest.substr(colon + 1);
+        if (port.empty()) return false;
+    }
+    if (host.empty() || host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-[]:") !=
+                            std::string::npos)
+        return false;
+    return port.empty() || (port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos &&
+                            std::stoul(port) >= 1 && std::stoul(port) <= 65535);
+}
+
 bool ParseCount(const std::string& option, const std::string& text, int low, int high, int* out,
                 std::string* message)
 {
@@ -118,7 +151,13 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             if (!value(&o->stateFolder)) return false;
         } else if (a == "--allow-origin") {
             if (!value(&v)) return false;
+            if (!IsOrigin(v)) {
+                *message = "--allow-origin " + v + ": not an origin (scheme://host[:port], as the browser sends it)";
+                return false;
+            }
             o->allowedOrigins.push_back(v);
+        } else if (a == "--config") {
+            if (!value(&v)) return false;   // read by LoadOptions
         } else if (a == "--max-connections") {
             if (!value(&v) || !ParseCount(a, v, 1, 10000, &o->maxConnections, message)) return false;
         } else if (a == "--read-timeout") {
@@ -170,4 +209,68 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
         return false;
     }
     return true;
+}
+
+bool LoadOptions(const std::vector<std::string>& commandLine, const std::string& defaultConfig, Options* o,
+                 std::string* message)
+{
+    std::string config;
+    bool named = false;
+    for (std::size_t i = 0; i + 1 < commandLine.size(); ++i)
+        if (commandLine[i] == "--config") {
+            config = commandLine[i + 1];
+            named = true;
+        }
+    std::error_code ec;
+    if (!named && !defaultConfig.empty() && std::filesystem::exists(defaultConfig, ec)) config = defaultConfig;
+    std::vector<std::string> fromFile;
+    if (!config.empty()) {
+        std::ifstream in(config, std::ios::binary);
+        if (!in) {
+            *message = "the configuration file " + config + " cannot be read";
+            return false;
+        }
+        int number = 0;
+        for (std::string line; std::getline(in, line);) {
+            ++number;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            std::size_t start = line.find_first_not_of(" \t");
+            if (start == std::string::npos || line[start] == '#') continue;
+            std::size_t eq = line.find('=');
+            std::string name = line.substr(start, eq == std::string::npos ? std::string::npos : eq - start);
+            name.erase(name.find_last_not_of(" \t") + 1);
+            std::string value;
+            if (eq != std::string::npos) {
+                std::size_t v = line.find_first_not_of(" \t", eq + 1);
+                value = v == std::string::npos ? "" : line.substr(v);
+                value.erase(value.find_last_not_of(" \t") + 1);
+            }
+            bool flag = name == "allow-remote";
+            if (name.empty() || name == "config" || name == "install-service" || name == "uninstall-service" ||
+                name == "service" || name == "make-token" || (!flag && eq == std::string::npos)) {
+                *message = config;
+                *message += ":" + std::to_string(number) + ": not a setting: ";
+                *message += line;
+                return false;
+            }
+            if (flag && value != "yes") continue;
+            fromFile.push_back("--" + name);
+            if (!flag) fromFile.push_back(value);
+        }
+    }
+    // A list given on the command line replaces the file's.
+    std::set<std::string> given(commandLine.begin(), commandLine.end());
+    std::vector<std::string> args;
+    for (std::size_t i = 0; i < fromFile.size(); ++i) {
+        bool list = fromFile[i] == "--allow-origin" || fromFile[i] == "--allow-host";
+        if (list && given.count(fromFile[i]) != 0) {
+            ++i;
+            continue;
+        }
+        args.push_back(fromFile[i]);
+    }
+    args.insert(args.end(), commandLine.begin(), commandLine.end());
+    if (ParseOptions(args, o, message)) return true;
+    if (!config.empty()) *message += " (settings of " + config + " and the command line)";
+    return false;
 }

@@ -31,6 +31,13 @@ struct Options {
 // than loopback needs allowRemote.
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* message);
 
+// The configuration file's settings, then the command line's, which win (a
+// list option given there replaces the file's list). The file is --config
+// PATH, else defaultConfig where it exists. Lines "name = value", names as
+// the long options without "--", "#" starts a comment.
+bool LoadOptions(const std::vector<std::string>& commandLine, const std::string& defaultConfig,
+                 Options* options, std::string* message);
+
 extern const char* const kUsage;
 
 // One argument as Windows programs read their command line back

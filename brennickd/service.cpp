@@ -73,11 +73,24 @@ private:
 
 }  // namespace
 
-PaymentService::PaymentService(const Options& options, std::string token, std::string payToken,
-                               std::string brennick, OperationStore* store)
-    : options_(options), token_(std::move(token)), payToken_(std::move(payToken)), brennick_(std::move(brennick)),
-      store_(store)
+PaymentService::PaymentService(const Options& options, ServiceSettings settings, std::string brennick,
+                               OperationStore* store)
+    : options_(options), settings_(std::make_shared<const ServiceSettings>(std::move(settings))),
+      brennick_(std::move(brennick)), store_(store)
 {
+}
+
+void PaymentService::Reload(ServiceSettings settings)
+{
+    auto fresh = std::make_shared<const ServiceSettings>(std::move(settings));
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    settings_ = fresh;
+}
+
+std::shared_ptr<const ServiceSettings> PaymentService::Settings() const
+{
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    return settings_;
 }
 
 void PaymentService::AddCors(const Request& request, Response* response) const
@@ -85,7 +98,7 @@ void PaymentService::AddCors(const Request& request, Response* response) const
     auto origin = request.find(http::field::origin);
     if (origin == request.end()) return;
     std::string value(origin->value());
-    for (const std::string& allowed : options_.allowedOrigins) {
+    for (const std::string& allowed : Settings()->allowedOrigins) {
         if (allowed != value) continue;
         response->set(http::field::access_control_allow_origin, value);
         response->set(http::field::vary, "Origin");
@@ -128,8 +141,9 @@ std::string PaymentService::Unauthorized(const Request& request, bool* payOnly) 
                                          ? value.size()
                                          : value.find_first_not_of(' ', blank));
     if (token.empty()) return missing;
-    if (SameSecret(token, token_)) return "";
-    *payOnly = !payToken_.empty() && SameSecret(token, payToken_);
+    auto settings = Settings();
+    if (SameSecret(token, settings->token)) return "";
+    *payOnly = !settings->payToken.empty() && SameSecret(token, settings->payToken);
     return *payOnly ? "" : "the token is not valid";
 }
 
@@ -143,7 +157,7 @@ bool PaymentService::HostAllowed(const Request& request) const
     std::string address = options_.address.find(':') != std::string::npos ? "[" + options_.address + "]"
                                                                            : options_.address;
     std::vector<std::string> names = {address, "localhost", "127.0.0.1", "[::1]"};
-    for (const std::string& allowed : options_.allowedHosts) {
+    for (const std::string& allowed : Settings()->allowedHosts) {
         if (host == Lower(allowed)) return true;
         names.push_back(Lower(allowed));
     }
@@ -281,8 +295,9 @@ void PaymentService::Post(const Request& request, const Respond& respond, bool p
         std::thread(&PaymentService::Run, this, op, parsed.switches).detach();
         break;
     }
-    std::thread([this, copy, reply, key] {
-        if (reply->WaitFor(options_.waitSeconds)) return;
+    int wait = Settings()->waitSeconds;
+    std::thread([this, copy, reply, key, wait] {
+        if (reply->WaitFor(wait)) return;
         nlohmann::json running = store_->Lookup(key);
         if (running.value("state", "") != "running") return;   // the answer is on its way
         reply->Send(Json(copy, http::status::accepted, running));

@@ -5,7 +5,10 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "brennickd/options.h"
 #include "brennickd/store.h"
@@ -16,11 +19,20 @@ using Request = http::request<http::string_body>;
 using Response = http::response<http::string_body>;
 using Respond = std::function<void(Response)>;
 
+// What a reload (SIGHUP) may change while payments run.
+struct ServiceSettings {
+    std::string token;      // opens everything
+    std::string payToken;   // purchases only; empty: none
+    std::vector<std::string> allowedOrigins;
+    std::vector<std::string> allowedHosts;
+    int waitSeconds = 90;
+};
+
 class PaymentService {
 public:
-    // token opens everything; payToken (empty: none) purchases only.
-    PaymentService(const Options& options, std::string token, std::string payToken, std::string brennick,
-                   OperationStore* store);
+    PaymentService(const Options& options, ServiceSettings settings, std::string brennick, OperationStore* store);
+    // Takes new settings for the requests that come from now on.
+    void Reload(ServiceSettings settings);
 
     // The port the server took: a Host header must name it.
     void SetPort(unsigned short port) { port_ = port; }
@@ -46,8 +58,10 @@ private:
     void Run(const OperationInfo& op, const std::vector<std::string>& switches);
 
     const Options& options_;
-    std::string token_;
-    std::string payToken_;
+    std::shared_ptr<const ServiceSettings> Settings() const;
+
+    mutable std::mutex settingsMutex_;
+    std::shared_ptr<const ServiceSettings> settings_;
     std::string brennick_;
     OperationStore* store_;
     unsigned short port_ = 0;

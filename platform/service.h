@@ -14,5 +14,8 @@ bool RemoveService(const std::string& name, std::string* message);
 // Hands the process to the service manager, which runs body; stop is
 // called when the manager asks the service to stop. Returns body's code.
 int RunAsServiceProcess(const std::string& name, int (*body)(), void (*stop)());
+// The signal that asks a running service to read its settings again
+// (SIGHUP); 0 where there is none.
+int ReloadSignal();
 
 }  // namespace platform

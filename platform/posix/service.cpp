@@ -1,5 +1,7 @@
 #include "platform/service.h"
 
+#include <csignal>
+
 namespace platform {
 
 namespace {
@@ -21,6 +23,11 @@ bool RemoveService(const std::string&, std::string* message)
 int RunAsServiceProcess(const std::string&, int (*body)(), void (*)())
 {
     return body();
+}
+
+int ReloadSignal()
+{
+    return SIGHUP;
 }
 
 }  // namespace platform

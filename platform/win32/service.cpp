@@ -86,6 +86,11 @@ bool RemoveService(const std::string& name, std::string* message)
     return ok;
 }
 
+int ReloadSignal()
+{
+    return 0;
+}
+
 int RunAsServiceProcess(const std::string& name, int (*body)(), void (*stop)())
 {
     g_name = name;

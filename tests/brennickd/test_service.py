@@ -2,7 +2,10 @@
 health without a token, a log without secrets, the terminal's code page,
 the token's words."""
 import os
+import signal
 import subprocess
+import threading
+import time
 import unittest
 
 from service_fixture import BIN, TOKEN, Service
@@ -69,6 +72,37 @@ class ServiceChecks(unittest.TestCase):
         run = subprocess.run(s.args, env=s.env, capture_output=True, text=True, timeout=30)
         self.assertEqual(run.returncode, 2)
         self.assertIn("may be read by anybody", run.stderr)
+
+    def test_a_reload_takes_the_new_file_and_token_while_a_payment_runs(self):
+        s = self.service(env={"PAYSIM_DELAY_MS": "1500"})
+        s.stop()
+        config = os.path.join(s.root, "brennickd.conf")
+        with open(config, "w") as f:
+            f.write("# a register's page\nallow-origin = http://127.0.0.1:9000\n")
+        s.args += ["--config", config]
+        s.start()
+        paying = threading.Thread(target=lambda: results.append(s.pay("slow", **SALE)))
+        results = []
+        paying.start()
+        time.sleep(0.5)
+        with open(config, "w") as f:
+            f.write("allow-origin = https://pos.example\n")
+        new_token = "new-token-0123456789abcdef"
+        with open(os.path.join(s.root, "token"), "w") as f:
+            f.write(new_token + "\n")
+        s.process.send_signal(signal.SIGHUP)
+        time.sleep(0.3)
+        paying.join(10)
+        self.assertEqual(results[0][1]["state"], "approved")   # asked with the old token, answered
+        self.assertEqual(s.request("GET", "/v1/status")[0], 401)
+        _, _, h = s.request("GET", "/v1/status", token=new_token, headers={"Origin": "https://pos.example"})
+        self.assertEqual(h["Access-Control-Allow-Origin"], "https://pos.example")
+        s.stop()
+        with open(config, "w") as f:
+            f.write("allow-origin = https://pos.example/\n")
+        run = subprocess.run(s.args, env=s.env, capture_output=True, text=True, timeout=30)
+        self.assertEqual(run.returncode, 2)
+        self.assertIn("--allow-origin https://pos.example/: not an origin", run.stderr)
 
     def test_the_terminals_code_page_and_approved_codes(self):
         s = self.service(["--code-page", "windows-1251", "--approved-codes", "00,10"])
