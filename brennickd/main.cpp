@@ -43,6 +43,7 @@ std::atomic<bool> g_stopping{false};
 int Fail(const std::string& message)
 {
     std::fprintf(stderr, "brennickd: %s\n", message.c_str());
+    platform::ReportServiceError("brennickd", message);
     return 2;
 }
 

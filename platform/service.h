@@ -14,6 +14,9 @@ bool RemoveService(const std::string& name, std::string* message);
 // Hands the process to the service manager, which runs body; stop is
 // called when the manager asks the service to stop. Returns body's code.
 int RunAsServiceProcess(const std::string& name, int (*body)(), void (*stop)());
+// Puts an error in the system's log where a service has no standard error
+// (the Windows Event Log, source name); nothing elsewhere.
+void ReportServiceError(const std::string& name, const std::string& text);
 // The signal that asks a running service to read its settings again
 // (SIGHUP); 0 where there is none.
 int ReloadSignal();

@@ -30,4 +30,9 @@ int ReloadSignal()
     return SIGHUP;
 }
 
+void ReportServiceError(const std::string&, const std::string&)
+{
+    // systemd's journal reads standard error, where the message went.
+}
+
 }  // namespace platform

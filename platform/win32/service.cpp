@@ -43,10 +43,17 @@ void WINAPI ServiceMain(DWORD, LPSTR*)
     Report(SERVICE_STOPPED, static_cast<DWORD>(g_code));
 }
 
+// The system's own words for an error, with its number.
 std::string Describe(DWORD code)
 {
-    return "error " + std::to_string(code);
+    char text[512] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                             sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) text[--n] = '\0';
+    return (n > 0 ? std::string(text) : "error") + " (" + std::to_string(code) + ")";
 }
+
+const char* const kEventLogKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
 
 }  // namespace
 
@@ -65,7 +72,28 @@ bool RegisterService(const std::string& name, const std::string& arguments, std:
                                        SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
                                        nullptr, nullptr, nullptr);
     if (service == nullptr) *message = "the service cannot be created: " + Describe(GetLastError());
-    if (service != nullptr) CloseServiceHandle(service);
+    if (service != nullptr) {
+        SERVICE_DESCRIPTIONA description = {
+            const_cast<char*>("Brennick's local payment service for web registers: runs Brennick once per "
+                              "operation that a register's page asks for.")};
+        ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &description);
+        // Restarted after a failure three times, a minute apart; then left
+        // stopped for the administrator, whom the Event Log tells why.
+        SC_ACTION actions[4] = {{SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000},
+                                {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
+        SERVICE_FAILURE_ACTIONSA failure = {86400, nullptr, nullptr, 4, actions};
+        ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+        CloseServiceHandle(service);
+        // The Event Log's source, for the service's start failures.
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kEventLogKey + name).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                            nullptr, &key, nullptr) == ERROR_SUCCESS) {
+            DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+            RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types), sizeof types);
+            RegSetValueExA(key, "EventMessageFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(path), n + 1);
+            RegCloseKey(key);
+        }
+    }
     CloseServiceHandle(manager);
     return service != nullptr;
 }
@@ -81,6 +109,7 @@ bool RemoveService(const std::string& name, std::string* message)
         ok = DeleteService(service) != 0;
     }
     if (!ok) *message = "the service cannot be removed: " + Describe(GetLastError());
+    if (ok) RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kEventLogKey + name).c_str());
     if (service != nullptr) CloseServiceHandle(service);
     if (manager != nullptr) CloseServiceHandle(manager);
     return ok;
@@ -89,6 +118,17 @@ bool RemoveService(const std::string& name, std::string* message)
 int ReloadSignal()
 {
     return 0;
+}
+
+void ReportServiceError(const std::string& name, const std::string& text)
+{
+    // Only the service has no standard error to write to.
+    if (g_statusHandle == nullptr) return;
+    HANDLE source = RegisterEventSourceA(nullptr, name.c_str());
+    if (source == nullptr) return;
+    const char* strings[1] = {text.c_str()};
+    ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(source);
 }
 
 int RunAsServiceProcess(const std::string& name, int (*body)(), void (*stop)())

@@ -68,9 +68,16 @@ class UnderWine(unittest.TestCase):
         # manager.
         port = 18439
         exe = os.path.join(WIN_BIN, "brennickd.exe")
-        self.assertEqual(wine(exe, "--install-service", *self.args, "--listen", "127.0.0.1:%d" % port).returncode, 0)
+        # A folder with a trailing backslash, as PowerShell completes it,
+        # stays one argument.
+        args = list(self.args)
+        args[args.index("--state") + 1] += "\\"
+        self.assertEqual(wine(exe, "--install-service", *args, "--listen", "127.0.0.1:%d" % port).returncode, 0)
         self.addCleanup(wine, exe, "--uninstall-service")
         self.addCleanup(wine, "sc", "stop", "brennickd")
+        services = r"HKLM\SYSTEM\CurrentControlSet\Services"
+        self.assertIn("payment service", wine("reg", "query", services + r"\brennickd", "/v", "Description").stdout)
+        self.assertEqual(wine("reg", "query", services + r"\EventLog\Application\brennickd").returncode, 0)
         wine("sc", "start", "brennickd", timeout=120)
         for _ in range(100):
             try:
