@@ -18,6 +18,7 @@ struct OperationInfo {
     std::string traceId;
     std::string currency;   // the request's, where the terminal names none
     std::string started;    // when brennickd started the run, local ISO 8601
+    std::string owner;      // the credential that started it; "" before owners were kept
 };
 
 // What brennickd saw of one run it started.

@@ -1,8 +1,10 @@
 // brennickd's log: one line per request, start, stop and failed check, on
-// standard error (systemd's journal takes it from there). Never a token,
-// never card data.
+// standard error (systemd's journal takes it from there) and, where asked,
+// appended to a file. Never a token, never card data.
 #pragma once
 
 #include <string>
 
 void LogLine(const std::string& text);
+// From now on every line goes to path too; false when it cannot be opened.
+bool LogToFile(const std::string& path);

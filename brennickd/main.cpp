@@ -16,12 +16,14 @@
 #include <thread>
 
 #include "brennickd/checks.h"
+#include "brennickd/client.h"
 #include "brennickd/http_server.h"
 #include "brennickd/log.h"
 #include "brennickd/journal_search.h"
 #include "brennickd/options.h"
 #include "brennickd/service.h"
 #include "brennickd/store.h"
+#include "brennickd/tokens.h"
 #include "paylib/settings.h"
 #include "platform/platform.h"
 #include "platform/process.h"
@@ -38,6 +40,7 @@ const char* const kServiceName = "brennickd";
 Options g_options;
 boost::asio::io_context* g_io = nullptr;
 std::function<void()> g_stop;
+std::function<void()> g_reload;
 std::atomic<bool> g_stopping{false};
 
 int Fail(const std::string& message)
@@ -148,7 +151,11 @@ static int RunService()
     // What it needs to pay is there before it says it listens.
     for (const Check& c : CheckInstallation(brennick))
         if (!c.ok) return Fail(c.problem);
+    if (!options.logFile.empty() && !LogToFile(options.logFile))
+        return Fail("--log-file " + options.logFile + ": the file cannot be opened for appending");
     OperationStore store;
+    TokenBook tokens;
+    if (!tokens.Open(options.stateFolder, &reason)) return Fail(reason);
     std::string journal = g_journalFolder;
     if (!store.Open(options.stateFolder, options.keepDays,
                     [journal](const std::string& run, unsigned long pid, const std::string& started) {
@@ -156,7 +163,7 @@ static int RunService()
                     },
                     &reason))
         return Fail(reason);
-    PaymentService service(options, settings, brennick, &store);
+    PaymentService service(options, settings, brennick, &store, &tokens);
 
     boost::asio::io_context io;
     g_io = &io;
@@ -176,9 +183,11 @@ static int RunService()
             if (ec) return;
             Reload(service);
             awaitReload();
+    g_reload = [&service] { Reload(service); };
         });
     };
     awaitReload();
+    g_reload = [&service] { Reload(service); };
     // Compaction at start where it is worth it, then once a day.
     boost::asio::steady_timer daily(io);
     std::function<void(bool)> compact = [&](bool always) {
@@ -198,6 +207,7 @@ static int RunService()
     io.run();
     second.join();
     g_stop = nullptr;
+    g_reload = nullptr;
     g_io = nullptr;
     return 0;
 }
@@ -207,6 +217,50 @@ static void StopService()
     if (g_io != nullptr) boost::asio::post(*g_io, [] {
             if (g_stop) g_stop();
         });
+}
+
+static void ReloadService()
+{
+    if (g_io != nullptr) boost::asio::post(*g_io, [] {
+            if (g_reload) g_reload();
+        });
+}
+
+// pair and tokens: the administrator asks the running service, with the
+// admin token, and reads the answer in words.
+static int AskRunningService(const Options& options)
+{
+    std::string token, message;
+    if (!ReadToken(options.tokenFile, &token))
+        return Fail("the token file " + options.tokenFile + " cannot be read (the administrator's is needed)");
+    namespace http = boost::beast::http;
+    int status = 0;
+    nlohmann::json answer;
+    bool asked = false;
+    if (options.command == "pair")
+        asked = AskService(options, http::verb::post, "/v1/pairing-codes",
+                           nlohmann::json{{"scope", options.scope}}.dump(), token, &status, &answer, &message);
+    else if (!options.revoke.empty())
+        asked = AskService(options, http::verb::delete_, "/v1/tokens/" + options.revoke, "", token, &status,
+                           &answer, &message);
+    else
+        asked = AskService(options, http::verb::get, "/v1/tokens", "", token, &status, &answer, &message);
+    if (!asked) return Fail(message);
+    if (status >= 300 || !answer.is_object())
+        return Fail("brennickd answered " + std::to_string(status) + ": " +
+                    (answer.is_object() ? answer.value("error", "") : std::string("no JSON")));
+    if (options.command == "pair") {
+        std::printf("pairing code %s for a %s token: valid for %d minutes, once, from a page of an allowed "
+                    "origin\n",
+                    answer.value("code", "").c_str(), options.scope.c_str(), TokenBook::kCodeSeconds / 60);
+    } else if (!options.revoke.empty()) {
+        std::printf("revoked %s\n", options.revoke.c_str());
+    } else {
+        for (const nlohmann::json& t : answer["tokens"])
+            std::printf("%s  %-5s  %s  %s\n", t.value("id", "").c_str(), t.value("scope", "").c_str(),
+                        t.value("created", "").c_str(), t.value("origin", "").c_str());
+    }
+    return 0;
 }
 
 int main(int argc, char** argv)
@@ -227,13 +281,16 @@ int main(int argc, char** argv)
         if (!platform::WriteSecretFile(g_options.makeToken, token + "\n", &message)) return Fail(message);
         return 0;
     }
+    if (!g_options.command.empty()) return AskRunningService(g_options);
+    if (g_options.reload) return platform::AskServiceToReload(kServiceName, &message) ? 0 : Fail(message);
     if (g_options.installService) {
         std::string line;
         if (!ServiceArguments(args, &line, &message)) return Fail(message);
-        return platform::RegisterService(kServiceName, line, &message) ? 0 : Fail(message);
+        std::string account = g_options.account == "LocalSystem" ? "" : g_options.account;
+        return platform::RegisterService(kServiceName, line, account, &message) ? 0 : Fail(message);
     }
     if (g_options.uninstallService)
         return platform::RemoveService(kServiceName, &message) ? 0 : Fail(message);
-    if (g_options.runAsService) return platform::RunAsServiceProcess(kServiceName, RunService, StopService);
+    if (g_options.runAsService) return platform::RunAsServiceProcess(kServiceName, RunService, StopService, ReloadService);
     return RunService();
 }

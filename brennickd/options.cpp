@@ -12,10 +12,13 @@ const char* const kUsage =
     "                 [--allow-origin ORIGIN]... [--brennick PATH] [--max-connections N]\n"
     "                 [--read-timeout SECONDS] [--wait SECONDS] [--stop-timeout SECONDS]\n"
     "                 [--keep-days DAYS] [--allow-host NAME]... [--code-page NAME]\n"
-    "                 [--approved-codes CODE,...]\n"
-    "       brennickd --install-service [the same options]   (Windows)\n"
+    "                 [--approved-codes CODE,...] [--log-file FILE]\n"
+    "       brennickd --install-service [--account NAME] [the options]   (Windows)\n"
     "       brennickd --uninstall-service                     (Windows)\n"
     "       brennickd --make-token PATH\n"
+    "       brennickd pair [--scope pay|admin]     a one-time code for a page to pair with\n"
+    "       brennickd tokens [--revoke ID]         the paired tokens, or one revoked\n"
+    "       brennickd --reload                     (Windows) the service rereads its settings\n"
     "The options may stand in a file, --config PATH (default /etc/brennick/brennickd.conf,\n"
     "on Windows brennickd.conf beside the program): lines \"name = value\".\n";
 
@@ -41,7 +44,12 @@ bool ServiceArguments(const std::vector<std::string>& args, std::string* line, s
     *line = "--service";
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--install-service") continue;
-        bool path = args[i] == "--token-file" || args[i] == "--state" || args[i] == "--brennick";
+        if (args[i] == "--account") {
+            ++i;
+            continue;
+        }
+        bool path = args[i] == "--token-file" || args[i] == "--pay-token-file" || args[i] == "--state" ||
+                    args[i] == "--brennick" || args[i] == "--config" || args[i] == "--log-file";
         if (path && i + 1 < args.size() && !std::filesystem::path(args[i + 1]).is_absolute()) {
             *message = args[i] + " " + args[i + 1] + ": a service needs a full path (it starts in the system's folder)";
             return false;
@@ -187,6 +195,22 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
                 if (comma == std::string::npos) break;
                 from = comma + 1;
             }
+        } else if (a == "pair" || a == "tokens") {
+            o->command = a;
+        } else if (a == "--scope") {
+            if (!value(&o->scope)) return false;
+            if (o->scope != "pay" && o->scope != "admin") {
+                *message = "--scope is pay or admin";
+                return false;
+            }
+        } else if (a == "--revoke") {
+            if (!value(&o->revoke)) return false;
+        } else if (a == "--log-file") {
+            if (!value(&o->logFile)) return false;
+        } else if (a == "--account") {
+            if (!value(&o->account)) return false;
+        } else if (a == "--reload") {
+            o->reload = true;
         } else if (a == "--install-service") {
             o->installService = true;
         } else if (a == "--uninstall-service") {
@@ -198,7 +222,12 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             return false;
         }
     }
-    if (o->uninstallService || !o->makeToken.empty()) return true;
+    if (o->uninstallService || o->reload || !o->makeToken.empty()) return true;
+    if (!o->command.empty() && o->tokenFile.empty()) {
+        *message = "brennickd " + o->command + " asks the running service: it needs --token-file (the administrator's)";
+        return false;
+    }
+    if (!o->command.empty()) return true;
     if (o->tokenFile.empty() || o->stateFolder.empty()) {
         *message = "--token-file and --state are required";
         return false;
@@ -247,7 +276,8 @@ bool LoadOptions(const std::vector<std::string>& commandLine, const std::string&
             }
             bool flag = name == "allow-remote";
             if (name.empty() || name == "config" || name == "install-service" || name == "uninstall-service" ||
-                name == "service" || name == "make-token" || (!flag && eq == std::string::npos)) {
+                name == "service" || name == "make-token" || name == "reload" || name == "revoke" ||
+                name == "scope" || (!flag && eq == std::string::npos)) {
                 *message = config;
                 *message += ":" + std::to_string(number) + ": not a setting: ";
                 *message += line;

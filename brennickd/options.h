@@ -22,6 +22,12 @@ struct Options {
     std::vector<std::string> allowedHosts;   // Host names besides the service's own
     std::string codePage = "windows-1252";   // of the library's texts (POSIX)
     std::vector<std::string> approvedCodes = {"00"};
+    std::string command;             // "pair" or "tokens": asks the running service
+    std::string scope = "pay";       // of a pairing code
+    std::string revoke;              // tokens --revoke ID
+    std::string logFile;             // besides standard error
+    std::string account = "NT SERVICE\\brennickd";   // Windows: who runs the service
+    bool reload = false;             // Windows: ask the running service to reload
     bool installService = false;     // Windows
     bool uninstallService = false;   // Windows
     bool runAsService = false;       // Windows: started by the service manager

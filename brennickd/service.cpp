@@ -74,9 +74,9 @@ private:
 }  // namespace
 
 PaymentService::PaymentService(const Options& options, ServiceSettings settings, std::string brennick,
-                               OperationStore* store)
+                               OperationStore* store, TokenBook* tokens)
     : options_(options), settings_(std::make_shared<const ServiceSettings>(std::move(settings))),
-      brennick_(std::move(brennick)), store_(store)
+      brennick_(std::move(brennick)), store_(store), tokens_(tokens)
 {
 }
 
@@ -127,24 +127,48 @@ Response PaymentService::Refusal(const Request& partial, http::status status, co
     return r;
 }
 
-std::string PaymentService::Unauthorized(const Request& request, bool* payOnly) const
+http::status PaymentService::Authenticate(const Request& request, Credential* who, std::string* refused) const
 {
-    *payOnly = false;
-    const char* missing = "a bearer token is required";
+    *refused = "a bearer token is required";
     auto header = request.find(http::field::authorization);
-    if (header == request.end()) return missing;
+    if (header == request.end()) return http::status::unauthorized;
     std::string value(header->value());
     // The scheme's name is matched without regard to case.
     std::size_t blank = value.find(' ');
-    if (blank == std::string::npos || Lower(value.substr(0, blank)) != "bearer") return missing;
-    std::string token = value.substr(value.find_first_not_of(' ', blank) == std::string::npos
-                                         ? value.size()
-                                         : value.find_first_not_of(' ', blank));
-    if (token.empty()) return missing;
+    if (blank == std::string::npos || Lower(value.substr(0, blank)) != "bearer") return http::status::unauthorized;
+    std::size_t from = value.find_first_not_of(' ', blank);
+    std::string token = from == std::string::npos ? "" : value.substr(from);
+    if (token.empty()) return http::status::unauthorized;
     auto settings = Settings();
-    if (SameSecret(token, settings->token)) return "";
-    *payOnly = !settings->payToken.empty() && SameSecret(token, settings->payToken);
-    return *payOnly ? "" : "the token is not valid";
+    if (SameSecret(token, settings->token)) {
+        *who = {true, "admin", ""};
+        return http::status::ok;
+    }
+    if (!settings->payToken.empty() && SameSecret(token, settings->payToken)) {
+        *who = {false, "pay", ""};
+        return http::status::ok;
+    }
+    if (!tokens_->Find(token, who)) {
+        *refused = "the token is not valid";
+        return http::status::unauthorized;
+    }
+    // A paired token is its page's: from another origin it opens nothing.
+    auto origin = request.find(http::field::origin);
+    if (origin == request.end() || origin->value() != who->origin) {
+        *refused = "this token belongs to the page of another origin";
+        return http::status::forbidden;
+    }
+    return http::status::ok;
+}
+
+bool PaymentService::OriginAllowed(const Request& request, std::string* origin) const
+{
+    auto header = request.find(http::field::origin);
+    if (header == request.end()) return false;
+    *origin = std::string(header->value());
+    for (const std::string& allowed : Settings()->allowedOrigins)
+        if (allowed == *origin) return true;
+    return false;
 }
 
 // A page of a name that its owner points at 127.0.0.1 (DNS rebinding) is no
@@ -219,21 +243,30 @@ void PaymentService::Serve(const Request& request, const Respond& respond)
         for (const Check& c : CheckInstallation(brennick_)) ok = ok && c.ok;
         return respond(Json(request, ok ? http::status::ok : http::status::service_unavailable, {{"ok", ok}}));
     }
-    bool payOnly = false;
-    std::string refused = Unauthorized(request, &payOnly);
-    if (!refused.empty()) return respond(Json(request, http::status::unauthorized, {{"error", refused}}));
+    if (target == "/v1/pair" && request.method() == http::verb::post) return Pair(request, respond);
+    Credential who;
+    std::string refused;
+    http::status status = Authenticate(request, &who, &refused);
+    if (status != http::status::ok) return respond(Json(request, status, {{"error", refused}}));
 
     const std::string operations = "/v1/operations";
-    if (target == operations && request.method() == http::verb::post) return Post(request, respond, payOnly);
+    if (target == operations && request.method() == http::verb::post) return Post(request, respond, who);
     if (target.compare(0, operations.size() + 1, operations + "/") == 0 &&
         request.method() == http::verb::get) {
-        nlohmann::json found = store_->Lookup(target.substr(operations.size() + 1));
+        std::string key = target.substr(operations.size() + 1), owner;
+        // A page sees the keys it started; whether others exist is not its
+        // business. Keys from before owners were kept stay open to all.
+        bool seen = store_->OwnerOf(key, &owner) && (who.admin || owner.empty() || owner == who.id);
+        nlohmann::json found = seen ? store_->Lookup(key) : nlohmann::json();
         if (found.is_null())
             return respond(Json(request, http::status::not_found, {{"error", "no such key"}}));
         return respond(Json(request, http::status::ok, found));
     }
+    if (!who.admin)
+        return respond(Json(request, http::status::forbidden, {{"error", "this token may only pay"}}));
+    if (target == "/v1/pairing-codes" || target.compare(0, 10, "/v1/tokens") == 0)
+        return Admin(request, respond);
     if (target == "/v1/status" && request.method() == http::verb::get) {
-        if (payOnly) return respond(Json(request, http::status::forbidden, {{"error", "this token may only pay"}}));
         nlohmann::json checks = nlohmann::json::object();
         for (const Check& c : CheckInstallation(brennick_))
             checks[c.name] = c.ok ? nlohmann::json("ok") : nlohmann::json(c.problem);
@@ -247,7 +280,7 @@ void PaymentService::Serve(const Request& request, const Respond& respond)
     respond(Json(request, http::status::not_found, {{"error", "no such resource"}}));
 }
 
-void PaymentService::Post(const Request& request, const Respond& respond, bool payOnly)
+void PaymentService::Post(const Request& request, const Respond& respond, const Credential& who)
 {
     if (stopping_)
         return respond(Json(request, http::status::service_unavailable,
@@ -266,11 +299,16 @@ void PaymentService::Post(const Request& request, const Respond& respond, bool p
     }
     // A page's token pays; refunds, cancels, end of day and codes of any
     // kind need the administrator's.
-    if (payOnly && parsed.operation != "purchase")
+    if (!who.admin && parsed.operation != "purchase")
         return respond(Json(request, http::status::forbidden,
                             {{"error", "this token may only pay: " + parsed.operation.dump() + " needs the admin token"},
                              {"field", "operation"}}));
-    OperationInfo op{key, parsed.operation, parsed.lane, parsed.traceId, parsed.currency, JournalTimeNow()};
+    std::string owner;
+    if (!who.admin && store_->OwnerOf(key, &owner) && !owner.empty() && owner != who.id)
+        return respond(Json(request, http::status::unprocessable_entity,
+                            {{"error", "this key was used by another token"}, {"field", "Idempotency-Key"}}));
+    OperationInfo op{key,           parsed.operation, parsed.lane, parsed.traceId, parsed.currency,
+                     JournalTimeNow(), who.id};
     // The answer goes out when the run ends, to every request with the key,
     // or as "running" once the request has waited long enough.
     Request copy = request;
@@ -302,6 +340,67 @@ void PaymentService::Post(const Request& request, const Respond& respond, bool p
         if (running.value("state", "") != "running") return;   // the answer is on its way
         reply->Send(Json(copy, http::status::accepted, running));
     }).detach();
+}
+
+// A page of an allowed origin trades a one-time code for its own token.
+void PaymentService::Pair(const Request& request, const Respond& respond)
+{
+    std::string origin;
+    if (!OriginAllowed(request, &origin))
+        return respond(Json(request, http::status::forbidden,
+                            {{"error", "pairing needs a page of an allowed origin"}}));
+    nlohmann::json body = nlohmann::json::parse(request.body(), nullptr, false);
+    std::string code = body.is_object() && body.contains("code") && body["code"].is_string()
+                           ? body["code"].get<std::string>()
+                           : "";
+    std::string token;
+    Credential made;
+    switch (tokens_->Pair(code, origin, &token, &made)) {
+    case TokenBook::Paired::kDone:
+        LogLine("paired " + made.id + " (" + (made.admin ? "admin" : "pay") + ") with " + origin);
+        return respond(Json(request, http::status::ok,
+                            {{"token", token}, {"id", made.id}, {"scope", made.admin ? "admin" : "pay"}}));
+    case TokenBook::Paired::kBadCode:
+        return respond(Json(request, http::status::forbidden, {{"error", "the pairing code is not valid"}}));
+    case TokenBook::Paired::kTooManyTries:
+        return respond(Json(request, http::status::too_many_requests,
+                            {{"error", "too many wrong pairing codes: ask the administrator for a new one"}}));
+    case TokenBook::Paired::kNotRecorded: break;
+    }
+    respond(Json(request, http::status::service_unavailable,
+                 {{"error", "the paired token cannot be recorded: nothing was paired"}}));
+}
+
+// The administrator's side of pairing: codes, the list, revoking.
+void PaymentService::Admin(const Request& request, const Respond& respond)
+{
+    std::string target(request.target());
+    if (target == "/v1/pairing-codes" && request.method() == http::verb::post) {
+        nlohmann::json body = nlohmann::json::parse(request.body().empty() ? "{}" : request.body(), nullptr, false);
+        std::string scope = body.is_object() ? body.value("scope", "pay") : "";
+        if (scope != "pay" && scope != "admin")
+            return respond(Json(request, http::status::bad_request,
+                                {{"error", "the scope is pay or admin"}, {"field", "scope"}}));
+        std::string code = tokens_->NewCode(scope == "admin");
+        if (code.empty())
+            return respond(Json(request, http::status::service_unavailable, {{"error", "no random source"}}));
+        return respond(Json(request, http::status::created,
+                            {{"code", code}, {"scope", scope}, {"expires_in", TokenBook::kCodeSeconds}}));
+    }
+    if (target == "/v1/tokens" && request.method() == http::verb::get)
+        return respond(Json(request, http::status::ok, {{"tokens", tokens_->List()}}));
+    if (target.compare(0, 11, "/v1/tokens/") == 0 && request.method() == http::verb::delete_) {
+        std::string id = target.substr(11);
+        bool recorded = true;
+        if (!tokens_->Revoke(id, &recorded))
+            return respond(Json(request, http::status::not_found, {{"error", "no such token"}}));
+        if (!recorded)
+            return respond(Json(request, http::status::service_unavailable,
+                                {{"error", "the change cannot be recorded: the token still opens"}}));
+        LogLine("revoked " + id);
+        return respond(Json(request, http::status::ok, {{"revoked", id}}));
+    }
+    respond(Json(request, http::status::not_found, {{"error", "no such resource"}}));
 }
 
 void PaymentService::Run(const OperationInfo& op, const std::vector<std::string>& switches)

@@ -12,6 +12,7 @@
 
 #include "brennickd/options.h"
 #include "brennickd/store.h"
+#include "brennickd/tokens.h"
 
 namespace http = boost::beast::http;
 
@@ -22,7 +23,7 @@ using Respond = std::function<void(Response)>;
 // What a reload (SIGHUP) may change while payments run.
 struct ServiceSettings {
     std::string token;      // opens everything
-    std::string payToken;   // purchases only; empty: none
+    std::string payToken;   // purchases and their keys only; empty: none
     std::vector<std::string> allowedOrigins;
     std::vector<std::string> allowedHosts;
     int waitSeconds = 90;
@@ -30,7 +31,8 @@ struct ServiceSettings {
 
 class PaymentService {
 public:
-    PaymentService(const Options& options, ServiceSettings settings, std::string brennick, OperationStore* store);
+    PaymentService(const Options& options, ServiceSettings settings, std::string brennick, OperationStore* store,
+                   TokenBook* tokens);
     // Takes new settings for the requests that come from now on.
     void Reload(ServiceSettings settings);
 
@@ -50,11 +52,13 @@ public:
 private:
     Response Json(const Request& request, http::status status, const nlohmann::json& body) const;
     void AddCors(const Request& request, Response* response) const;
-    // "" when the request carries a token, else why not; *payOnly for the
-    // purchase token.
-    std::string Unauthorized(const Request& request, bool* payOnly) const;
+    // OK with who the request speaks for, else the status and the words.
+    http::status Authenticate(const Request& request, Credential* who, std::string* refused) const;
     bool HostAllowed(const Request& request) const;
-    void Post(const Request& request, const Respond& respond, bool payOnly);
+    bool OriginAllowed(const Request& request, std::string* origin) const;
+    void Post(const Request& request, const Respond& respond, const Credential& who);
+    void Pair(const Request& request, const Respond& respond);
+    void Admin(const Request& request, const Respond& respond);
     void Run(const OperationInfo& op, const std::vector<std::string>& switches);
 
     const Options& options_;
@@ -64,6 +68,7 @@ private:
     std::shared_ptr<const ServiceSettings> settings_;
     std::string brennick_;
     OperationStore* store_;
+    TokenBook* tokens_;
     unsigned short port_ = 0;
     std::atomic<bool> stopping_{false};
 };

@@ -36,8 +36,10 @@ std::string Hex(std::uint64_t v)
 
 nlohmann::json InfoJson(const OperationInfo& op)
 {
-    return {{"operation", op.operation}, {"lane", op.lane}, {"trace_id", op.traceId},
-            {"currency", op.currency}, {"started", op.started}};
+    nlohmann::json j = {{"operation", op.operation}, {"lane", op.lane}, {"trace_id", op.traceId},
+                        {"currency", op.currency}, {"started", op.started}};
+    if (!op.owner.empty()) j["owner"] = op.owner;
+    return j;
 }
 
 OperationInfo InfoOf(const std::string& key, const nlohmann::json& j)
@@ -50,6 +52,7 @@ OperationInfo InfoOf(const std::string& key, const nlohmann::json& j)
     op.traceId = j.value("trace_id", "");
     op.currency = j.value("currency", "");
     op.started = j.value("started", "");
+    op.owner = j.value("owner", "");
     return op;
 }
 
@@ -126,7 +129,7 @@ void OperationStore::LoadLine(std::string_view line, std::uint64_t lineAt)
     ++lines_;
     const std::size_t prefix = sizeof kDonePrefix - 1;
     if (line.compare(0, prefix, kDonePrefix) == 0) {
-        // {"event":"done","key":"K","hash":"H","at":N,"answer":{...}}
+        // {"event":"done","key":"K","hash":"H","at":N[,"owner":"O"],"answer":{...}}
         std::size_t q = line.find('"', prefix);
         std::size_t h = line.find("\"hash\":\"", q);
         std::size_t t = line.find("\"at\":", h);
@@ -139,6 +142,8 @@ void OperationStore::LoadLine(std::string_view line, std::uint64_t lineAt)
         e.endedAt = std::strtoll(std::string(line.substr(t + 5, a - t - 5)).c_str(), nullptr, 10);
         e.offset = lineAt + a + 10;
         e.length = static_cast<std::uint32_t>(line.size() - 1 - (a + 10));
+        std::size_t o = line.substr(0, a).find(",\"owner\":\"", t);
+        if (o != std::string_view::npos) e.owner = std::string(line.substr(o + 10, a - 1 - (o + 10)));
         e.live.reset();
         return;
     }
@@ -152,6 +157,7 @@ void OperationStore::LoadLine(std::string_view line, std::uint64_t lineAt)
                                         : HashOf(j.value("body", ""));
         e.live = std::make_unique<Live>();
         e.live->op = InfoOf(key, j.contains("op") ? j["op"] : nlohmann::json{{"lane", j.value("lane", "")}});
+        e.owner = e.live->op.owner;
     } else if (event == "process" && e.live) {
         e.live->pid = j.value("pid", 0UL);
     } else if (event == "run" && e.live) {
@@ -190,7 +196,8 @@ std::string OperationStore::DoneLine(const std::string& key, const Entry& e, con
                                      std::size_t* answerFrom)
 {
     std::string line = kDonePrefix + key + "\",\"hash\":\"" + Hex(e.bodyHash) + "\",\"at\":" +
-                       std::to_string(e.endedAt) + ",\"answer\":";
+                       std::to_string(e.endedAt) + (e.owner.empty() ? "" : ",\"owner\":\"" + e.owner + "\"") +
+                       ",\"answer\":";
     *answerFrom = line.size();
     return line + answer + "}";
 }
@@ -349,6 +356,7 @@ OperationStore::Begin OperationStore::Start(const OperationInfo& op, const std::
     if (lanes_.count(op.lane) != 0) return Begin::kLaneBusy;
     Entry e;
     e.bodyHash = hash;
+    e.owner = op.owner;
     e.live = std::make_unique<Live>();
     e.live->op = op;
     e.live->running = true;
@@ -420,6 +428,15 @@ nlohmann::json OperationStore::Lookup(const std::string& key)
         return answer;
     }
     return StoredAnswer(e);
+}
+
+bool OperationStore::OwnerOf(const std::string& key, std::string* owner)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = entries_.find(key);
+    if (it == entries_.end()) return false;
+    *owner = it->second.owner;
+    return true;
 }
 
 std::vector<std::string> OperationStore::BusyLanes()

@@ -56,6 +56,8 @@ public:
 
     // "running", the stored answer, or null for a key never seen.
     nlohmann::json Lookup(const std::string& key);
+    // False for a key never seen; else the credential that started it.
+    bool OwnerOf(const std::string& key, std::string* owner);
     std::vector<std::string> BusyLanes();
     std::size_t Running();
     // False once a line could not be written or flushed.
@@ -74,6 +76,7 @@ private:
         std::int64_t endedAt = 0;        // seconds since 1970; 0 while not done
         std::uint64_t offset = 0;        // of the answer in the state file
         std::uint32_t length = 0;
+        std::string owner;
         std::unique_ptr<Live> live;      // while not done
     };
 

@@ -13,5 +13,8 @@ bool WriteSecretFile(const std::string& path, const std::string& text, std::stri
 // False with a reason when others than the owner and its group may read
 // the file (POSIX); Windows leaves that to the file's ACL.
 bool SecretFileIsPrivate(const std::string& path, std::string* reason);
+// SHA-256 of text in lower-case hex: what is kept of a paired token, so
+// that the state folder never holds one that opens anything.
+std::string Sha256Hex(const std::string& text);
 
 }  // namespace platform

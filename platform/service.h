@@ -8,12 +8,19 @@
 namespace platform {
 
 // Registers the running program as an automatically started service with
-// these arguments; false with a message.
-bool RegisterService(const std::string& name, const std::string& arguments, std::string* message);
+// these arguments, run by account (empty: the system's own, "LocalSystem");
+// false with a message.
+bool RegisterService(const std::string& name, const std::string& arguments, const std::string& account,
+                     std::string* message);
 bool RemoveService(const std::string& name, std::string* message);
 // Hands the process to the service manager, which runs body; stop is
-// called when the manager asks the service to stop. Returns body's code.
-int RunAsServiceProcess(const std::string& name, int (*body)(), void (*stop)());
+// called when the manager asks the service to stop, reload when it passes
+// on a change of parameters. Returns body's code.
+int RunAsServiceProcess(const std::string& name, int (*body)(), void (*stop)(), void (*reload)());
+// Asks the running service to read its settings again (Windows: the
+// parameter-change control); false with a message, which on POSIX names
+// the signal to send instead.
+bool AskServiceToReload(const std::string& name, std::string* message);
 // Puts an error in the system's log where a service has no standard error
 // (the Windows Event Log, source name); nothing elsewhere.
 void ReportServiceError(const std::string& name, const std::string& text);

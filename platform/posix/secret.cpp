@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <openssl/evp.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -38,6 +40,17 @@ bool SecretFileIsPrivate(const std::string& path, std::string* reason)
     if ((st.st_mode & S_IROTH) == 0) return true;
     *reason = "the token file " + path + " may be read by anybody: chmod o-r " + path;
     return false;
+}
+
+std::string Sha256Hex(const std::string& text)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1) return "";
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < size; ++i) out += {hex[digest[i] >> 4], hex[digest[i] & 15]};
+    return out;
 }
 
 }  // namespace platform

@@ -8,7 +8,7 @@ namespace {
 const char* const kUseSystemd = "on this system the service runs from systemd: see brennickd.service";
 }
 
-bool RegisterService(const std::string&, const std::string&, std::string* message)
+bool RegisterService(const std::string&, const std::string&, const std::string&, std::string* message)
 {
     *message = kUseSystemd;
     return false;
@@ -20,9 +20,15 @@ bool RemoveService(const std::string&, std::string* message)
     return false;
 }
 
-int RunAsServiceProcess(const std::string&, int (*body)(), void (*)())
+int RunAsServiceProcess(const std::string&, int (*body)(), void (*)(), void (*)())
 {
     return body();
+}
+
+bool AskServiceToReload(const std::string&, std::string* message)
+{
+    *message = "send the service SIGHUP: systemctl reload brennickd";
+    return false;
 }
 
 int ReloadSignal()

@@ -9,6 +9,7 @@ namespace {
 std::string g_name;
 int (*g_body)() = nullptr;
 void (*g_stop)() = nullptr;
+void (*g_reload)() = nullptr;
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 SERVICE_STATUS g_status = {};
 int g_code = 0;
@@ -17,7 +18,8 @@ void Report(DWORD state, DWORD exitCode)
 {
     g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     g_status.dwCurrentState = state;
-    g_status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    g_status.dwControlsAccepted = 
+        state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PARAMCHANGE : 0;
     g_status.dwWin32ExitCode = exitCode == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
     g_status.dwServiceSpecificExitCode = exitCode;
     // A stop lets running payments finish: up to brennickd's stop timeout.
@@ -30,6 +32,8 @@ DWORD WINAPI OnControl(DWORD control, DWORD, LPVOID, LPVOID)
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
         Report(SERVICE_STOP_PENDING, 0);
         if (g_stop != nullptr) g_stop();
+    } else if (control == SERVICE_CONTROL_PARAMCHANGE && g_reload != nullptr) {
+        g_reload();
     }
     return NO_ERROR;
 }
@@ -57,7 +61,8 @@ const char* const kEventLogKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\
 
 }  // namespace
 
-bool RegisterService(const std::string& name, const std::string& arguments, std::string* message)
+bool RegisterService(const std::string& name, const std::string& arguments, const std::string& account,
+                     std::string* message)
 {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -69,8 +74,8 @@ bool RegisterService(const std::string& name, const std::string& arguments, std:
     }
     SC_HANDLE service = CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                       SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
-                                       nullptr, nullptr, nullptr);
+                                       SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
+                                       account.empty() ? nullptr : account.c_str(), nullptr);
     if (service == nullptr) *message = "the service cannot be created: " + Describe(GetLastError());
     if (service != nullptr) {
         SERVICE_DESCRIPTIONA description = {
@@ -120,6 +125,18 @@ int ReloadSignal()
     return 0;
 }
 
+bool AskServiceToReload(const std::string& name, std::string* message)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_PAUSE_CONTINUE) : nullptr;
+    SERVICE_STATUS status;
+    bool ok = service != nullptr && ControlService(service, SERVICE_CONTROL_PARAMCHANGE, &status);
+    if (!ok) *message = "the service cannot be asked to reload: " + Describe(GetLastError());
+    if (service != nullptr) CloseServiceHandle(service);
+    if (manager != nullptr) CloseServiceHandle(manager);
+    return ok;
+}
+
 void ReportServiceError(const std::string& name, const std::string& text)
 {
     // Only the service has no standard error to write to.
@@ -131,11 +148,12 @@ void ReportServiceError(const std::string& name, const std::string& text)
     DeregisterEventSource(source);
 }
 
-int RunAsServiceProcess(const std::string& name, int (*body)(), void (*stop)())
+int RunAsServiceProcess(const std::string& name, int (*body)(), void (*stop)(), void (*reload)())
 {
     g_name = name;
     g_body = body;
     g_stop = stop;
+    g_reload = reload;
     SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>(g_name.c_str()), ServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherA(table)) return body();   // not started by the manager
     return g_code;
