@@ -46,10 +46,12 @@ sed "1s/\"Brennick\"/\"Brennick $version\"/" docs/brennick.1 > "$stage/brennick.
 tree=$stage/linux
 doc=$tree/usr/share/doc/brennick
 install -d "$tree/usr/bin" "$tree/usr/lib/brennick" "$tree/usr/share/man/man1" "$doc" \
-  "$tree/etc/brennick/registry/software/Merot/Dovrex Auth Library" "$tree/lib/systemd/system"
+  "$tree/etc/brennick/registry/software/Merot/Dovrex Auth Library" "$tree/lib/systemd/system" \
+  "$tree/usr/lib/sysusers.d"
 install -m 0755 "$stage/brennick" "$tree/usr/bin/brennick"
 install -m 0755 "$stage/brennickd" "$tree/usr/bin/brennickd"
 install -m 0644 packaging/brennickd.service "$tree/lib/systemd/system/brennickd.service"
+install -m 0644 packaging/brennickd.sysusers "$tree/usr/lib/sysusers.d/brennickd.conf"
 gzip -9n < docs/brennickd.1 > "$tree/usr/share/man/man1/brennickd.1.gz"
 install -m 0644 "$stage/libpaysim.so" "$tree/usr/lib/brennick/libpaysim.so"
 gzip -9n < "$stage/brennick.1" > "$tree/usr/share/man/man1/brennick.1.gz"
@@ -71,7 +73,7 @@ sed "s/@VERSION@/$version/; s/@SIZE@/$size/" packaging/control.in > "$tree/DEBIA
 (cd "$tree" && find usr lib -type f | sort | xargs md5sum > DEBIAN/md5sums)
 # The journal is on: its folder, its group and the value that names it come
 # from the maintainer scripts (kept on remove, gone on purge).
-install -m 0755 packaging/postinst packaging/postrm "$tree/DEBIAN/"
+install -m 0755 packaging/postinst packaging/prerm packaging/postrm "$tree/DEBIAN/"
 chmod 0644 "$tree/DEBIAN/control" "$tree/DEBIAN/md5sums"
 touch -d "@$SOURCE_DATE_EPOCH" "$tree/DEBIAN" "$tree/DEBIAN/"*
 dpkg-deb --root-owner-group -Zxz --build "$tree" "dist/brennick_${version}_amd64.deb" >/dev/null

@@ -37,10 +37,12 @@ TEST(TokenBook, CodesPairOnceInTimeAndTokensOutliveARestart)
     EXPECT_EQ(book.Pair(code, page, &token, &made, now), TokenBook::Paired::kBadCode);   // used
     EXPECT_FALSE(made.admin);
 
-    std::ifstream in(state.path / "brennickd-tokens.json");
-    std::stringstream kept;
-    kept << in.rdbuf();
-    EXPECT_EQ(kept.str().find(token), std::string::npos);
+    {
+        std::ifstream in(state.path / "brennickd-tokens.json");
+        std::stringstream kept;
+        kept << in.rdbuf();
+        EXPECT_EQ(kept.str().find(token), std::string::npos);
+    }
 
     TokenBook again;
     ASSERT_TRUE(again.Open(state.path.string(), &reason)) << reason;
