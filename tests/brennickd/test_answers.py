@@ -41,6 +41,33 @@ class Answers(unittest.TestCase):
         self.assertRegex(a["run"], "^[0-9a-f]{16}$")
         self.assertEqual((a["trace_id"], a["operation"], a["key"]), ("INV-7", "purchase", "v"))
 
+    def test_a_fault_after_the_answer_keeps_it_and_one_before_is_unknown(self):
+        s = self.service(env={"PAYSIM_FAULT": "crash-after"})
+        a = s.pay("after", **SALE)[1]
+        self.assertEqual((a["state"], a["exit"], a["library_fault"], a["rc"]), ("approved", 4, True, "00"))
+        s.stop()
+        s.env["PAYSIM_FAULT"] = "crash"
+        s.start()
+        self.assertEqual(s.pay("before", **SALE)[1]["state"], "unknown")
+
+    def test_the_start_is_on_disk_before_brennick_runs(self):
+        s = self.service(env={"LD_PRELOAD": os.path.join(BIN, "failing_flush.so")})
+        log = os.path.join(s.root, "flushes.txt")
+        s.stop()
+        key = os.path.join(s.root, "registry", "software", "Merot", "Dovrex Auth Library")
+        with open(os.path.join(key, "LocationPath"), "w") as f:
+            f.write(os.path.join(BIN, "fixture_full.so") + "\n")
+        s.env.update(BRENNICK_FLUSH_LOG=log, BRENNICK_FIXTURE_DIR=s.root)
+        s.start()
+        self.assertEqual(s.pay("durable", **SALE)[0], 200)
+        with open(log) as f:
+            events = f.read().splitlines()
+        state = "sync " + os.path.join(s.state, "brennickd-state.jsonl")
+        self.assertIn(state, events)
+        brennick_began = min(i for i, e in enumerate(events) if e.startswith("sync " + s.exchange))
+        self.assertLess(events.index(state), brennick_began, events)
+        self.assertIn("entered", events[brennick_began:])
+
     def test_the_answer_is_the_runs_own_after_the_exchange_folder_moved(self):
         s = self.service()
         self.assertEqual(s.pay("a", **SALE)[1]["state"], "approved")

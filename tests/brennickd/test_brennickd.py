@@ -44,6 +44,32 @@ class Api(unittest.TestCase):
         self.assertEqual(self.service.request("GET", "/v1/operations/never")[0], 404)
         self.assertEqual(self.service.journal_calls(), 0)
 
+    def test_values_of_exactly_the_field_width_and_one_more(self):
+        full = {"operation": "purchase", "amount": "1" * 13, "rrn": "R" * 13, "auth_code": "A" * 9,
+                "terminal_id": "T" * 9, "trace_id": "B" * 61, "lane": "L" * 19}
+        status, a, _ = self.service.pay("k" * 64, **full)
+        self.assertEqual(status, 200, a)
+        for field in ("amount", "rrn", "auth_code", "terminal_id", "trace_id", "lane"):
+            longer = dict(full, **{field: full[field] + full[field][0]})
+            status, a, _ = self.service.pay("longer", **longer)
+            self.assertEqual((status, a.get("field")), (400, field))
+        self.assertEqual(self.service.pay("k" * 65, operation="purchase")[1]["field"], "Idempotency-Key")
+        self.assertEqual(self.service.journal_calls(), 1)
+
+    def test_tokens_that_only_resemble_the_real_one(self):
+        from service_fixture import TOKEN
+        for header in ("Bearer " + TOKEN[:-1], "Bearer ", "Bearer", "Bearer " + TOKEN + "x"):
+            self.assertEqual(self.service.request("GET", "/v1/status", token=None,
+                                                  headers={"Authorization": header})[0], 401, header)
+
+    def test_origins_that_only_start_like_an_allowed_one(self):
+        for origin in ("http://127.0.0.1:9000.evil.example", "http://127.0.0.1:90001", "http://127.0.0.1:900"):
+            _, _, h = self.service.request("OPTIONS", "/v1/operations", token=None,
+                                           headers={"Origin": origin, "Access-Control-Request-Method": "POST"})
+            self.assertIsNone(h["Access-Control-Allow-Origin"], origin)
+            _, _, h = self.service.request("GET", "/v1/status", headers={"Origin": origin})
+            self.assertIsNone(h["Access-Control-Allow-Origin"], origin)
+
     def test_cors_for_allowed_origins_only(self):
         ask = {"Origin": "http://127.0.0.1:9000", "Access-Control-Request-Method": "POST",
                "Access-Control-Request-Private-Network": "true"}
@@ -82,6 +108,16 @@ class SlowTerminal(unittest.TestCase):
         self.assertEqual(during[1], after[1])
         self.assertEqual(during[1]["state"], "approved")
         self.assertEqual(self.service.journal_calls(), 1)
+
+    def test_operations_without_a_lane_share_one_and_free_it(self):
+        first = threading.Thread(target=lambda: self.service.pay("one", operation="purchase", amount=221))
+        first.start()
+        time.sleep(0.5)
+        self.assertEqual(self.service.pay("two", operation="purchase", amount=5)[0], 409)
+        first.join()
+        self.assertEqual(self.service.request("GET", "/v1/status")[1]["busy_lanes"], [])
+        self.assertEqual(self.service.pay("three", operation="purchase", amount=5)[1]["state"], "approved")
+        self.assertEqual(self.service.journal_calls(), 2)
 
     def test_a_restart_during_a_run_answers_unknown_and_never_runs_it_again(self):
         threading.Thread(target=lambda: self._quietly(self.service.pay, "k", operation="purchase",

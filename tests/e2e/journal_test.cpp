@@ -230,6 +230,18 @@ TEST_F(Journal, NoCardDigitsWhereverTheyStand)
 #endif
 }
 
+// The shortest and the longest card numbers; no shorter window of either
+// passes the check, so only the whole number can mask it.
+TEST_F(Journal, CardNumbersOfThirteenAndNineteenDigits)
+{
+    Answer(offsetof(UserAuthInt, text_msg), "CARD 4090054749952525594");
+    ASSERT_EQ(Run("/o1 /a221 /b4398259791907").exitCode, 0u);
+    std::vector<json> lines = Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["trace"], "439825***1907");
+    EXPECT_EQ(lines[1]["result"]["TEXT_MSG"], "CARD 409005*********5594");
+}
+
 TEST_F(Journal, LineThatAnOlderRunLeftCutIsEndedFirst)
 {
     Write(journal / TodaysFile(), "{\"event\":\"call\",\"ti");
@@ -318,10 +330,46 @@ TEST_F(Journal, FailedFlushBeforeTheCallStopsTheRun)
 }
 #endif
 
+#if !defined(_WIN32) && !defined(BRENNICK_SANITIZED)
+TEST_F(Journal, CallLineAndEmptiedFilesAreOnDiskBeforeTheCallAndEachFileBeforeItsClose)
+{
+    const fs::path log = base / "flushes.txt";
+    SetTestEnv("LD_PRELOAD", ProgramDirectory() + "/failing_flush.so");
+    SetTestEnv("BRENNICK_FLUSH_LOG", log.string());
+    ASSERT_EQ(Run("/o1 /a221").exitCode, 0u);
+    const std::string events = Read(log);
+    const std::size_t entered = events.find("entered\n");
+    ASSERT_NE(entered, std::string::npos) << events;
+    EXPECT_LT(events.find("sync " + (journal / TodaysFile()).string() + "\n"), entered) << events;
+    for (const char* name : {"output.dat", "output_ex.dat", "output_ex.txt"}) {
+        const std::string file = (exchange / name).string() + "\n";
+        EXPECT_LT(events.find("sync " + file), entered) << name << "\n" << events;
+        std::size_t closed = events.find("close " + file, entered);
+        EXPECT_NE(closed, std::string::npos) << name;
+        EXPECT_LT(events.find("sync " + file, entered), closed) << name << "\n" << events;
+    }
+    // A flush that fails after the call: the answer is not known to be kept.
+    UnsetEnv("BRENNICK_FLUSH_LOG");
+    SetTestEnv("BRENNICK_FAIL_FLUSH", "fsync:EIO");
+    EXPECT_EQ(Run("/o1 /a221").exitCode, 3u);
+}
+#endif
+
 TEST_F(EndToEnd, WithoutJournalPathThereIsNoJournal)
 {
     EXPECT_EQ(Run("/o1 /a5").exitCode, 0u);
     for (const fs::path& folder : {base, fs::current_path()})
         for (const auto& e : fs::recursive_directory_iterator(folder))
             EXPECT_EQ(e.path().filename().string().rfind("brennick-2", 0), std::string::npos) << e.path();
+}
+
+TEST_F(Journal, OnlyUnattendedOneMakesARunUnattended)
+{
+    for (const char* value : {"0", "yes", ""}) {
+        SetSetting("Unattended", std::string(value) + '\0');
+        RunResult r = Run("/o1 /quarnid*");
+        EXPECT_EQ(r.exitCode, 2u) << value;
+        EXPECT_EQ(r.boxes.size(), 1u) << value;   // a box that waits for somebody
+    }
+    for (const json& line : Lines()) EXPECT_FALSE(line.contains("unattended")) << line.dump();
 }

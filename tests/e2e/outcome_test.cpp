@@ -94,7 +94,9 @@ TEST_F(EndToEnd, ValueThatHoldsASwitchStopsTheRun)
                              {"/o1 /a221 /bSHOP/item42", "Switch /i inside the value of /b!"},
                              {"/o1 /a221 /bINV/quarnid7", "Switch /quarnid inside the value of /b!"},
                              {"/o1 /a221 /eAb/cD==", "Switch /c inside the value of /e!"},
-                             {"/a221 /bX/o1", "Switch /o inside the value of /b!"}}) {
+                             {"/a221 /bX/o1", "Switch /o inside the value of /b!"},
+                             {"/o1 /b/a5", "Switch /a inside the value of /b!"},
+                             {"/o1 /quarnid/b", "Switch /b inside the value of /quarnid!"}}) {
         RunResult r = Run(text);
         EXPECT_EQ(r.exitCode, kNotStarted) << text;
         ASSERT_EQ(r.boxes.size(), 1u) << text;

@@ -218,11 +218,19 @@ TEST_F(EndToEnd, ShortWritesCarryOnWhereTheyStopped)
     std::vector<std::string> expected;
     for (const std::string& name : kResultFiles) expected.push_back(Read(exchange / name));
 
+    fs::create_directories(base / "journal");
+    SetSetting("JournalPath", (base / "journal").string() + '\0');
     SetTestEnv("LD_PRELOAD", ProgramDirectory() + "/short_writes.so");
     RunResult r = Run("/o1 /a221 /c643");
     EXPECT_EQ(r.exitCode, 0u) << r.otherDiagnostics;
     for (std::size_t i = 0; i < kResultFiles.size(); ++i)
         EXPECT_EQ(Read(exchange / kResultFiles[i]), expected[i]) << kResultFiles[i];
+    // The journal is appended with plain writes: two whole lines.
+    std::istringstream journal(Read(fs::directory_iterator(base / "journal")->path()));
+    int lines = 0;
+    for (std::string line; std::getline(journal, line); ++lines)
+        EXPECT_TRUE(line.rfind("{\"event\":", 0) == 0 && line.back() == '}') << line;
+    EXPECT_EQ(lines, 2);
 }
 #endif
 
@@ -293,6 +301,55 @@ TEST_F(EndToEnd, SettingsValueThatIsNoFileStopsTheRun)
     EXPECT_TRUE(Files(work).empty());
 }
 
+// Every lane writes output.dat: under its short lock, so a writer that
+// holds it delays the run's write, and the file then holds one whole answer.
+TEST_F(EndToEnd, OutputDatIsWrittenUnderItsLock)
+{
+    Write(exchange / "output.dat", "earlier run");
+    int held = ::open((exchange / "output.dat").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(held, F_SETLK, &lock), 0);
+    RunResult r;
+    std::thread run([&] { r = Run("/o1 /a221"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(Read(exchange / "output.dat"), "earlier run");
+    lock.l_type = F_UNLCK;
+    ::fcntl(held, F_SETLK, &lock);
+    ::close(held);
+    run.join();
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(Read(exchange / "output.dat"), OutputDatWithAmount("221"));
+}
+
+// The journal and the mode are optional: one that cannot be read is not set.
+TEST_F(EndToEnd, UnreadableOptionalSettingDoesNotStopTheRun)
+{
+    fs::path key = fs::path(std::getenv("BRENNICK_REGISTRY")) / "software/Merot/Dovrex Auth Library";
+    for (const char* name : {"JournalPath", "Unattended"}) {
+        for (int kind = 0; kind < 3; ++kind) {
+            if (kind == 0 && ::geteuid() == 0) continue;   // root reads any file
+            fs::remove_all(key / name);
+            if (kind == 0) {
+                SetSetting(name, (base / "journal").string() + '\0');
+                fs::permissions(key / name, fs::perms::none);
+            }
+            if (kind == 1) fs::create_directory(key / name);
+            if (kind == 2) {
+                ASSERT_EQ(::mkfifo((key / name).c_str(), 0600), 0);
+            }
+            fs::remove_all(exchange);
+            fs::create_directories(exchange);
+            RunResult r = Run("/o1 /a221");
+            EXPECT_EQ(r.exitCode, 0u) << name << kind;
+            EXPECT_EQ(Read(exchange / "output_ex.dat"), "AMOUNT=221\r\nENC_DATA=") << name << kind;
+            fs::remove_all(key / name);
+        }
+    }
+}
+
 TEST_F(EndToEnd, LibraryThatTouchesAResultDescriptorCannotPutForeignBytesInIt)
 {
     const fs::path target = exchange / "output_ex.dat";
@@ -354,7 +411,7 @@ TEST_F(EndToEnd, ProcessesThatTheLibraryForksAreNotTheRun)
     fs::create_directories(base / "journal");
     SetSetting("JournalPath", (base / "journal").string() + '\0');
     SetTestEnv("BRENNICK_FIXTURE_FORK", "abort");
-    for (const char* how : {"abort", "return"}) {
+    for (const char* how : {"abort", "return", "exit"}) {
         for (const auto& e : fs::directory_iterator(base / "journal")) fs::remove(e.path());
         SetEnv("BRENNICK_FIXTURE_FORK", how);
         RunResult r = Run("/o1 /a221");
@@ -363,6 +420,8 @@ TEST_F(EndToEnd, ProcessesThatTheLibraryForksAreNotTheRun)
         std::string journal = Read(fs::directory_iterator(base / "journal")->path());
         EXPECT_EQ(std::count(journal.begin(), journal.end(), '\n'), 2) << how << "\n" << journal;
     }
+    // A child's exit() is its own: nothing of the run's is done in it.
+    EXPECT_EQ(Read(libraryLog / "child.txt"), "exit 7");
     // The helper that aborted ended by its own signal, as without the guard.
     SetEnv("BRENNICK_FIXTURE_FORK", "abort");
     Run("/o1 /a221");

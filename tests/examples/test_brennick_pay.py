@@ -7,6 +7,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -89,6 +90,18 @@ class BrennickPay(unittest.TestCase):
         os.environ["PAYSIM_FAULT"] = "vanish-after"
         r = brennick_pay.pay("purchase", 221, work_dir=self.tmp.name)
         self.assertEqual((r.exit_code, r.started, r.outcome_unknown), (2, True, True))
+
+    def test_a_process_id_used_again_finds_only_its_last_run(self):
+        # An older run of the same process id ended; the newer one did not.
+        journal = os.path.join(self.tmp.name, "journal")
+        os.makedirs(journal)
+        self.setting(self.key, "JournalPath", journal)
+        with open(os.path.join(journal, time.strftime("brennick-%Y%m%d.jsonl")), "w") as f:
+            for line in ('{"event":"call","pid":4242,"run":"a"}', '{"event":"end","pid":4242,"run":"a"}',
+                         '{"event":"call","pid":4242,"run":"b"}'):
+                f.write(line + "\n")
+        call, end = brennick_pay.own_run(4242)
+        self.assertEqual((call["run"], end), ("b", None))
 
     def test_after_exit_three_the_answer_comes_from_the_journal(self):
         # The dump is moved away while the terminal works: exit 3, but the
