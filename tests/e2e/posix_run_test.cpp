@@ -302,26 +302,36 @@ TEST_F(EndToEnd, SettingsValueThatIsNoFileStopsTheRun)
 }
 
 // Every lane writes output.dat: under its short lock, so a writer that
-// holds it delays the run's write, and the file then holds one whole answer.
+// holds it delays the run, when it empties the file before the call and when
+// it writes the answer after it; the file then holds one whole answer.
 TEST_F(EndToEnd, OutputDatIsWrittenUnderItsLock)
 {
-    Write(exchange / "output.dat", "earlier run");
-    int held = ::open((exchange / "output.dat").c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_GE(held, 0);
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    ASSERT_EQ(::fcntl(held, F_SETLK, &lock), 0);
-    RunResult r;
-    std::thread run([&] { r = Run("/o1 /a221"); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    EXPECT_EQ(Read(exchange / "output.dat"), "earlier run");
-    lock.l_type = F_UNLCK;
-    ::fcntl(held, F_SETLK, &lock);
-    ::close(held);
-    run.join();
-    EXPECT_EQ(r.exitCode, 0u);
-    EXPECT_EQ(Read(exchange / "output.dat"), OutputDatWithAmount("221"));
+    fs::create_directories(base / "hold");
+    SetTestEnv("BRENNICK_FIXTURE_HOLD", (base / "hold").string());
+    for (bool duringTheCall : {false, true}) {
+        Write(exchange / "output.dat", "earlier run");
+        fs::remove_all(base / "hold");
+        fs::create_directories(base / "hold");
+        int held = ::open((exchange / "output.dat").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(held, 0);
+        struct flock lock = {};
+        lock.l_whence = SEEK_SET;
+        RunResult r;
+        std::thread run([&] { r = Run("/o1 /a221"); });
+        for (int i = 0; duringTheCall && i < 2000 && !fs::exists(base / "hold" / "inside--"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        lock.l_type = F_WRLCK;
+        ASSERT_EQ(::fcntl(held, F_SETLK, &lock), 0);
+        Write(base / "hold" / "release--", "");
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        EXPECT_EQ(Read(exchange / "output.dat"), duringTheCall ? "" : "earlier run") << duringTheCall;
+        lock.l_type = F_UNLCK;
+        ::fcntl(held, F_SETLK, &lock);
+        ::close(held);
+        run.join();
+        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_EQ(Read(exchange / "output.dat"), OutputDatWithAmount("221")) << duringTheCall;
+    }
 }
 
 // The journal and the mode are optional: one that cannot be read is not set.

@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+"""Plants, one at a time, faults that the tests must catch: applies each to
+the source, builds the native preset, runs the tests of its area, and puts
+the source back, also when interrupted. Prints which test failed for each
+fault; exits 1 when a fault went unnoticed. Slow (one build per fault): run
+it by hand after changing the tests it names, not in the test command.
+
+    python3 scripts/plant-faults.py [NAME...]"""
+import os
+import subprocess
+import sys
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+BIN = os.path.join(ROOT, "build", "native", "bin")
+
+
+def e2e(pattern):
+    return [os.path.join(BIN, "e2e_tests"), "--gtest_filter=" + pattern, "--gtest_brief=1"]
+
+
+def py(folder, test):
+    return ["python3", "-m", "unittest", test], os.path.join(ROOT, "tests", folder)
+
+
+# name, file, text as it stands, text with the fault, test
+FAULTS = [
+    ("switch-at-first-byte", "app/switch_check.cpp", "in.at < out.valueStart", "in.at <= out.valueStart",
+     e2e("*ValueThatHoldsASwitch*")),
+    ("unattended-not-one", "paylib/settings.cpp", 'std::strcmp(value, "1") == 0', "value[0] != '0'",
+     e2e("*OnlyUnattended*")),
+    ("optional-setting-stops", "paylib/settings.cpp",
+     '    if (!unusable) {\n        g_settingFailure.name = nullptr;',
+     '    unusable = g_settingFailure.name != nullptr;\n    if (!unusable) {\n        g_settingFailure.name = nullptr;',
+     e2e("*UnreadableOptional*")),
+    ("card-13-digits", "export/card_mask.cpp", "kShortest = 13", "kShortest = 14", e2e("*CardNumbersOf*")),
+    ("card-19-digits", "export/card_mask.cpp", "kLongest = 19", "kLongest = 18", e2e("*CardNumbersOf*")),
+    ("no-flush-before-close", "platform/posix/files.cpp", "bool ok = ::fsync(static_cast<int>(file)) == 0;",
+     "bool ok = true;", e2e("*CallLineAndEmptied*")),
+    ("emptied-files-not-flushed", "export/result_files.cpp",
+     "platform::FlushResult r = platform::FlushFileChecked(files->handle[i], &flushCode);",
+     "platform::FlushResult r = platform::FlushResult::kFlushed;", e2e("*CallLineAndEmptied*")),
+    ("call-line-not-flushed", "export/journal.cpp",
+     "platform::FlushResult flushed = platform::FlushFileChecked(g_journal, errorCode);",
+     "platform::FlushResult flushed = platform::FlushResult::kFlushed;", e2e("*CallLineAndEmptied*")),
+    ("output-dat-unlocked", "export/result_files.cpp",
+     "bool locked = shared && platform::LockFileWaiting(files->handle[i], kSharedFileWait);",
+     "bool locked = false && shared;", e2e("*OutputDatIsWrittenUnderItsLock*")),
+    ("output-dat-written-unlocked", "export/result_files.cpp",
+     "bool locked = which == kOutputDatFile && platform::LockFileWaiting(h, kSharedFileWait);",
+     "bool locked = false;", e2e("*OutputDatIsWrittenUnderItsLock*")),
+    ("child-exit-is-the-runs", "platform/posix/guard.cpp",
+     "if (g_onExit != nullptr && ::getpid() == g_exitProcess) g_onExit(status);",
+     "if (g_onExit != nullptr) g_onExit(status);", e2e("*ProcessesThatTheLibraryForks*")),
+    ("lane-width", "brennickd/request.cpp", '{"lane", "/quarnid", Kind::kLane, 19}',
+     '{"lane", "/quarnid", Kind::kLane, 18}', py("brennickd", "test_brennickd.Api")),
+    ("token-prefix", "brennickd/service.cpp", "std::size_t diff = given.size() ^ secret.size();",
+     "std::size_t diff = 0;", py("brennickd", "test_brennickd.Api")),
+    ("origin-prefix", "brennickd/service.cpp", "if (allowed != value) continue;",
+     "if (value.compare(0, allowed.size(), allowed) != 0) continue;", py("brennickd", "test_brennickd.Api")),
+    ("empty-lane-not-held", "brennickd/store.cpp", "if (lanes_.count(op.lane) != 0) return Begin::kLaneBusy;",
+     "if (!op.lane.empty() && lanes_.count(op.lane) != 0) return Begin::kLaneBusy;",
+     py("brennickd", "test_brennickd.SlowTerminal")),
+    ("lane-kept-after-end", "brennickd/store.cpp", "lanes_.erase(e.live->op.lane);", "",
+     py("brennickd", "test_brennickd.SlowTerminal")),
+    ("start-not-flushed", "brennickd/store.cpp", "if (!Append(StartLines(op.key, e))) return",
+     "if (!Append(StartLines(op.key, e), nullptr, 0, false)) return", py("brennickd", "test_answers.Answers")),
+    ("fault-not-library-fault", "brennickd/answer.cpp",
+     'a["library_fault"] = outcome == "library-fault" || outcome == "library-exit";',
+     'a["library_fault"] = outcome == "library-exit";', py("brennickd", "test_answers.Answers")),
+    ("no-rc-declined", "brennickd/answer.cpp", '        a["state"] = approved ? "approved" : "declined";\n    }',
+     '        a["state"] = approved ? "approved" : "declined";\n    } else {\n        a["state"] = "declined";\n    }',
+     py("brennickd", "test_answers.Answers")),
+    ("pid-reused", "examples/python/brennick_pay.py", "call, end = entry, None", "call = entry",
+     py("examples", "test_brennick_pay")),
+    ("short-journal-write", "platform/posix/files.cpp",
+     "        bytes += n;\n        size -= static_cast<std::size_t>(n);", "        return true;",
+     e2e("*ShortWritesCarryOn*")),
+]
+
+
+def run(command, cwd=ROOT):
+    env = dict(os.environ, BRENNICK_BIN=BIN, PYTHONDONTWRITEBYTECODE="1")
+    return subprocess.run(command, cwd=cwd, env=env, capture_output=True, text=True)
+
+
+def main(names):
+    missed = []
+    for name, path, good, bad, test in FAULTS:
+        if names and name not in names:
+            continue
+        full = os.path.join(ROOT, path)
+        with open(full) as f:
+            source = f.read()
+        if source.count(good) != 1:
+            print("%-28s the text to change is not (once) in %s" % (name, path))
+            missed.append(name)
+            continue
+        try:
+            with open(full, "w") as f:
+                f.write(source.replace(good, bad))
+            built = run(["cmake", "--build", "--preset", "native", "-j2"])
+            if built.returncode != 0:
+                print("%-28s does not build:\n%s" % (name, built.stdout[-2000:]))
+                missed.append(name)
+                continue
+            command, cwd = test if isinstance(test, tuple) else (test, ROOT)
+            result = run(command, cwd)
+            caught = result.returncode != 0
+            failed = [line for line in (result.stdout + result.stderr).splitlines()
+                      if line.startswith(("[  FAILED  ]", "FAIL:", "ERROR:"))]
+            named = command[1] if command[0].endswith("e2e_tests") else command[-1]
+            print("%-28s %s %s" % (name, "caught by" if caught else "NOT CAUGHT by", named))
+            for line in failed[:3]:
+                print("    " + line)
+            if not caught:
+                missed.append(name)
+        finally:
+            with open(full, "w") as f:
+                f.write(source)
+    run(["cmake", "--build", "--preset", "native", "-j2"])
+    if missed:
+        print("not caught: " + ", ".join(missed))
+    return 1 if missed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
