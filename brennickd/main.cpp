@@ -282,12 +282,15 @@ int main(int argc, char** argv)
         return 0;
     }
     if (!g_options.command.empty()) return AskRunningService(g_options);
+    if (g_options.startService && !g_options.installService)
+        return platform::StartRegisteredService(kServiceName, &message) ? 0 : Fail(message);
     if (g_options.reload) return platform::AskServiceToReload(kServiceName, &message) ? 0 : Fail(message);
     if (g_options.installService) {
         std::string line;
         if (!ServiceArguments(args, &line, &message)) return Fail(message);
         std::string account = g_options.account == "LocalSystem" ? "" : g_options.account;
-        return platform::RegisterService(kServiceName, line, account, &message) ? 0 : Fail(message);
+        return platform::RegisterService(kServiceName, line, account, g_options.startService, &message) ? 0
+                                                                                                  : Fail(message);
     }
     if (g_options.uninstallService)
         return platform::RemoveService(kServiceName, &message) ? 0 : Fail(message);

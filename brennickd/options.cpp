@@ -2,6 +2,7 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -13,12 +14,13 @@ const char* const kUsage =
     "                 [--read-timeout SECONDS] [--wait SECONDS] [--stop-timeout SECONDS]\n"
     "                 [--keep-days DAYS] [--allow-host NAME]... [--code-page NAME]\n"
     "                 [--approved-codes CODE,...] [--log-file FILE]\n"
-    "       brennickd --install-service [--account NAME] [the options]   (Windows)\n"
+    "       brennickd --install-service [--account NAME] [--start] [the options]   (Windows)\n"
     "       brennickd --uninstall-service                     (Windows)\n"
     "       brennickd --make-token PATH\n"
     "       brennickd pair [--scope pay|admin]     a one-time code for a page to pair with\n"
     "       brennickd tokens [--revoke ID]         the paired tokens, or one revoked\n"
     "       brennickd --reload                     (Windows) the service rereads its settings\n"
+    "       brennickd --start                      (Windows) the registered service starts\n"
     "The options may stand in a file, --config PATH (default /etc/brennick/brennickd.conf,\n"
     "on Windows brennickd.conf beside the program): lines \"name = value\".\n";
 
@@ -43,7 +45,7 @@ bool ServiceArguments(const std::vector<std::string>& args, std::string* line, s
 {
     *line = "--service";
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--install-service") continue;
+        if (args[i] == "--install-service" || args[i] == "--start") continue;
         if (args[i] == "--account") {
             ++i;
             continue;
@@ -159,11 +161,18 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             if (!value(&o->stateFolder)) return false;
         } else if (a == "--allow-origin") {
             if (!value(&v)) return false;
-            if (!IsOrigin(v)) {
-                *message = "--allow-origin " + v + ": not an origin (scheme://host[:port], as the browser sends it)";
-                return false;
+            // An origin holds no comma: "a,b" names two (an installer's one property).
+            for (std::size_t from = 0; from <= v.size();) {
+                std::size_t comma = std::min(v.find(',', from), v.size());
+                std::string origin = v.substr(from, comma - from);
+                if (!IsOrigin(origin)) {
+                    *message = "--allow-origin " + origin +
+                               ": not an origin (scheme://host[:port], as the browser sends it)";
+                    return false;
+                }
+                o->allowedOrigins.push_back(origin);
+                from = comma + 1;
             }
-            o->allowedOrigins.push_back(v);
         } else if (a == "--config") {
             if (!value(&v)) return false;   // read by LoadOptions
         } else if (a == "--max-connections") {
@@ -209,6 +218,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             if (!value(&o->logFile)) return false;
         } else if (a == "--account") {
             if (!value(&o->account)) return false;
+        } else if (a == "--start") {
+            o->startService = true;
         } else if (a == "--reload") {
             o->reload = true;
         } else if (a == "--install-service") {
@@ -222,7 +233,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             return false;
         }
     }
-    if (o->uninstallService || o->reload || !o->makeToken.empty()) return true;
+    if (o->uninstallService || o->reload || (o->startService && !o->installService) || !o->makeToken.empty())
+        return true;
     if (!o->command.empty() && o->tokenFile.empty()) {
         *message = "brennickd " + o->command + " asks the running service: it needs --token-file (the administrator's)";
         return false;
@@ -277,7 +289,7 @@ bool LoadOptions(const std::vector<std::string>& commandLine, const std::string&
             bool flag = name == "allow-remote";
             if (name.empty() || name == "config" || name == "install-service" || name == "uninstall-service" ||
                 name == "service" || name == "make-token" || name == "reload" || name == "revoke" ||
-                name == "scope" || (!flag && eq == std::string::npos)) {
+                name == "scope" || name == "start" || (!flag && eq == std::string::npos)) {
                 *message = config;
                 *message += ":" + std::to_string(number) + ": not a setting: ";
                 *message += line;

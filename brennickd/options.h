@@ -29,6 +29,7 @@ struct Options {
     std::string account = "NT SERVICE\\brennickd";   // Windows: who runs the service
     bool reload = false;             // Windows: ask the running service to reload
     bool installService = false;     // Windows
+    bool startService = false;       // Windows: --install-service --start
     bool uninstallService = false;   // Windows
     bool runAsService = false;       // Windows: started by the service manager
 };

@@ -8,11 +8,13 @@
 namespace platform {
 
 // Registers the running program as an automatically started service with
-// these arguments, run by account (empty: the system's own, "LocalSystem");
-// false with a message.
+// these arguments, run by account (empty: the system's own, "LocalSystem"),
+// and starts it when asked; false with a message.
 bool RegisterService(const std::string& name, const std::string& arguments, const std::string& account,
-                     std::string* message);
+                     bool start, std::string* message);
 bool RemoveService(const std::string& name, std::string* message);
+// Starts a registered service; false with a message.
+bool StartRegisteredService(const std::string& name, std::string* message);
 // Hands the process to the service manager, which runs body; stop is
 // called when the manager asks the service to stop, reload when it passes
 // on a change of parameters. Returns body's code.

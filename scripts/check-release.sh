@@ -83,11 +83,33 @@ else
   fi
 fi
 
+# The Windows Installer package deployed silently, upgraded from an older
+# package of the same files, removed; the same way.
+msi=$(ls "$first"/Brennick-*-win32.msi)
+older=$scratch/Brennick-0.0.1-win32.msi
+python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$zip" "$scratch/older"
+rm -r "$scratch/older/registry" "$scratch/older/journal"
+bash packaging/make_msi.sh "$scratch/older" 0.0.1 "$older"
+if [ "$(wine_path)" = host ]; then
+  bash scripts/check-msi-install.sh "$msi" "$older"
+else
+  set +e
+  bash scripts/wine-vm.sh --file "$msi" --file "$older" \
+    bash scripts/check-msi-install.sh "/io/files/$(basename "$msi")" "/io/files/$(basename "$older")"
+  rc=$?
+  set -e
+  if [ $rc -eq 125 ]; then
+    echo "SKIPPED: the Windows Installer package under Wine: this machine cannot run 32-bit programs, nor a virtual machine that can"
+  elif [ $rc -ne 0 ]; then
+    exit $rc
+  fi
+fi
+
 # The package installed for real, where this machine has no Brennick of its
 # own: the journal's group and folder, the value that turns it on, a line
 # from a purchase, and a purge that takes settings and journal away.
 if [ "$(id -u)" -ne 0 ] || [ -e /etc/brennick ] || [ -e /var/log/brennick ] ||
-   dpkg -s brennick >/dev/null 2>&1; then
+   dpkg -s brennick >/dev/null 2>&1 || getent group brennick >/dev/null || getent passwd brennickd >/dev/null; then
   echo "SKIPPED: installing the package for real: not root, or Brennick is installed here"
   exit 0
 fi
@@ -101,6 +123,8 @@ getent group brennick >/dev/null
 [ "$(stat -c '%U:%G %a' /etc/brennick/brennickd.token)" = "root:brennick 640" ]
 [ "$(wc -c < /etc/brennick/brennickd.token)" -ge 40 ]
 [ -f /lib/systemd/system/brennickd.service ] && [ ! -e /etc/systemd/system/multi-user.target.wants/brennickd.service ]
+# Its own user, in the group.
+[ "$(id -gn brennickd)" = brennick ]
 echo /usr/lib/brennick/libpaysim.so > "$key/LocationPath"
 echo "$scratch/exchange" > "$key/ExchangePath"
 PAYSIM_STATE_DIR="$scratch/state" brennick /o1 /a221 /c643
@@ -111,4 +135,5 @@ dpkg --remove brennick >/dev/null
 [ -e "$key/JournalPath" ] && [ -e "$journal" ]
 dpkg --purge brennick >/dev/null
 [ ! -e /etc/brennick ] && [ ! -e /var/log/brennick ]
-echo "installed package: journal on in /var/log/brennick, removed, purged"
+! getent passwd brennickd >/dev/null && ! getent group brennick >/dev/null
+echo "installed package: journal on in /var/log/brennick, brennickd's user, removed, purged with user and group"

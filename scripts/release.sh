@@ -2,8 +2,9 @@
 # Builds the release files into dist/, the same to the byte on every
 # machine and in every working tree for one commit (only files that git
 # tracks are packed, whatever else lies in the tree):
-#   Brennick-<v>-win32.zip, brennick_<v>_amd64.deb, brennick-<v>-linux-x86_64.tar.gz,
-#   Brennick.exe.debug and brennick.debug (linked from the programs), SHA256SUMS.
+#   Brennick-<v>-win32.zip, Brennick-<v>-win32.msi, brennick_<v>_amd64.deb,
+#   brennick-<v>-linux-x86_64.tar.gz, Brennick.exe.debug and brennick.debug
+#   (linked from the programs), SHA256SUMS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -92,6 +93,16 @@ python3 packaging/make_zip.py "dist/Brennick-$version-win32.zip" "$SOURCE_DATE_E
   $(git ls-files examples | while read -r f; do
       case $f in *.bat|*.ps1) echo "$f=$f:crlf" ;; *) echo "$f=$f" ;; esac
     done)
+
+# --- Windows Installer: what the zip holds, but the settings file (the
+# package writes the settings) and the empty journal folder (it creates the
+# one its property names).
+msi=$stage/msi
+python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
+  "dist/Brennick-$version-win32.zip" "$msi"
+rm -r "$msi/registry" "$msi/journal"
+find "$msi" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+bash packaging/make_msi.sh "$msi" "$version" "dist/Brennick-$version-win32.msi"
 
 (cd dist && sha256sum -- * > SHA256SUMS)
 ls -l dist

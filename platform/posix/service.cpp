@@ -8,13 +8,19 @@ namespace {
 const char* const kUseSystemd = "on this system the service runs from systemd: see brennickd.service";
 }
 
-bool RegisterService(const std::string&, const std::string&, const std::string&, std::string* message)
+bool RegisterService(const std::string&, const std::string&, const std::string&, bool, std::string* message)
 {
     *message = kUseSystemd;
     return false;
 }
 
 bool RemoveService(const std::string&, std::string* message)
+{
+    *message = kUseSystemd;
+    return false;
+}
+
+bool StartRegisteredService(const std::string&, std::string* message)
 {
     *message = kUseSystemd;
     return false;

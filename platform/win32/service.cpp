@@ -62,7 +62,7 @@ const char* const kEventLogKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\
 }  // namespace
 
 bool RegisterService(const std::string& name, const std::string& arguments, const std::string& account,
-                     std::string* message)
+                     bool start, std::string* message)
 {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -76,6 +76,18 @@ bool RegisterService(const std::string& name, const std::string& arguments, cons
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
                                        SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
                                        account.empty() ? nullptr : account.c_str(), nullptr);
+    // Registered already (an installer's upgrade, a second run): the new
+    // arguments and account replace the old ones.
+    if (service == nullptr && GetLastError() == ERROR_SERVICE_EXISTS) {
+        service = OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS);
+        if (service != nullptr &&
+            !ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE,
+                                  command.c_str(), nullptr, nullptr, nullptr,
+                                  account.empty() ? "LocalSystem" : account.c_str(), nullptr, nullptr)) {
+            CloseServiceHandle(service);
+            service = nullptr;
+        }
+    }
     if (service == nullptr) *message = "the service cannot be created: " + Describe(GetLastError());
     if (service != nullptr) {
         SERVICE_DESCRIPTIONA description = {
@@ -88,6 +100,8 @@ bool RegisterService(const std::string& name, const std::string& arguments, cons
                                 {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
         SERVICE_FAILURE_ACTIONSA failure = {86400, nullptr, nullptr, 4, actions};
         ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+        if (start && !StartServiceA(service, 0, nullptr))
+            *message = "the service is registered but does not start: " + Describe(GetLastError());
         CloseServiceHandle(service);
         // The Event Log's source, for the service's start failures.
         HKEY key = nullptr;
@@ -100,7 +114,18 @@ bool RegisterService(const std::string& name, const std::string& arguments, cons
         }
     }
     CloseServiceHandle(manager);
-    return service != nullptr;
+    return service != nullptr && message->empty();
+}
+
+bool StartRegisteredService(const std::string& name, std::string* message)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), SERVICE_START) : nullptr;
+    bool ok = service != nullptr && StartServiceA(service, 0, nullptr);
+    if (!ok) *message = "the service does not start: " + Describe(GetLastError());
+    if (service != nullptr) CloseServiceHandle(service);
+    if (manager != nullptr) CloseServiceHandle(manager);
+    return ok;
 }
 
 bool RemoveService(const std::string& name, std::string* message)

@@ -33,3 +33,18 @@ TEST(ServiceArguments, ReadBackAsGiven)
     EXPECT_NE(message.find("a service needs a full path"), std::string::npos);
 #endif
 }
+
+// An installer passes the origins in one property, separated by commas.
+TEST(Options, OriginsSeparatedByCommas)
+{
+    Options o;
+    std::string message;
+    ASSERT_TRUE(ParseOptions({"--token-file", "t", "--state", "s", "--allow-origin",
+                              "https://a.example,http://127.0.0.1:9000"},
+                             &o, &message))
+        << message;
+    EXPECT_EQ(o.allowedOrigins, (std::vector<std::string>{"https://a.example", "http://127.0.0.1:9000"}));
+    Options p;
+    EXPECT_FALSE(ParseOptions({"--token-file", "t", "--state", "s", "--allow-origin", "https://a.example,"}, &p,
+                              &message));
+}

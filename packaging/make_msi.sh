@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# make_msi.sh STAGE VERSION OUT.msi: the Windows Installer package of the
+# files in STAGE (Brennick.exe, brennickd.exe, simulator/, examples/, texts)
+# with wixl, then the component conditions and the permanence that wixl's
+# source language lacks, set in the package's tables with msibuild. The
+# same inputs give the same bytes: the clock reads SOURCE_DATE_EPOCH, and
+# the package code is made from the package's content.
+set -euo pipefail
+stage=$1
+version=$2
+out=$(realpath -m "$3")
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d /tmp/brennick-msi-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+# wixl takes sources relative to the folder it runs in.
+cp -a "$stage" "$work/stage"
+cd "$work"
+(cd stage && find examples -type f | LC_ALL=C sort |
+  wixl-heat --prefix examples/ --directory-ref EXAMPLESDIR --component-group Examples --var var.Examples) |
+  # Folders named by their names, not by a number that changes per run.
+  sed 's/<Directory Id="dir[0-9A-F]*" Name="\([A-Za-z0-9_]*\)"/<Directory Id="examples_\1" Name="\1"/' > examples.wxs
+epoch=${SOURCE_DATE_EPOCH:-$(date +%s)}
+at() { faketime "@$epoch" "$@"; }
+# The same version gives the same product code.
+product=$(python3 -c 'import sys, uuid; print(str(uuid.uuid5(uuid.UUID("7d4b5e0a-3c1f-4e84-9b6a-2f5c8d1e9a37"), "product " + sys.argv[1])).upper())' "$version")
+at wixl -a x86 -D Version="$version" -D ProductCode="$product" -D Stage=stage -D Examples=stage/examples \
+  -o package.msi "$here/brennick.wxs" examples.wxs 2> >(grep -v "^$" >&2)
+
+# Each setting is written when its value is known; a folder is created
+# where its property names one and stays when the package goes (16: the
+# component is permanent); the service only when asked for.
+q() { at msibuild package.msi -q "$1"; }
+for c in "ExchangeValue EXCHANGEPATH" "JournalValue JOURNALPATH" "UnattendedValue UNATTENDED" \
+         "BrennickdService BRENNICKD = \"1\""; do
+  q "UPDATE \`Component\` SET \`Condition\` = '${c#* }' WHERE \`Component\` = '${c%% *}'"
+done
+for c in "ExchangeFolder EXCHANGEPATH" "JournalFolder JOURNALPATH"; do
+  q "UPDATE \`Component\` SET \`Condition\` = '${c#* }', \`Attributes\` = 16 WHERE \`Component\` = '${c%% *}'"
+done
+# The properties the command line gives reach the installing service.
+q "UPDATE \`Property\` SET \`Value\` = 'LOCATIONPATH;EXCHANGEPATH;JOURNALPATH;UNATTENDED;BRENNICKD;BRENNICKD_ORIGINS;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' WHERE \`Property\` = 'SecureCustomProperties'"
+# A package code of its own for each content: wixl draws a new one per run.
+summary() { at msibuild package.msi -s "Brennick $version: card payments through the installed payment library" \
+  "The Brennick developers" "Intel;1033" "$1"; }
+summary "{00000000-0000-0000-0000-000000000000}"
+summary "{$(python3 -c 'import hashlib, sys, uuid; print(str(uuid.UUID(bytes=hashlib.sha256(open(sys.argv[1], "rb").read()).digest()[:16], version=4)).upper())' package.msi)}"
+mv package.msi "$out"

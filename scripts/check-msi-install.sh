@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Deploys the Windows Installer package as an administrator's tools do,
+# silently, under a fresh 32-bit Wine prefix: an older package with the
+# folders as properties and the simulator by default, a purchase; a value
+# changed by hand; the upgrade to this package, which keeps that value, the
+# carried ones and the journal, writes a new one and registers brennickd as
+# a service; a purchase; then the removal, which leaves the journal and the
+# exchange folder's files and no program file, value or service of the
+# package. Leaves nothing behind.
+#   check-msi-install.sh Brennick-<version>-win32.msi OLDER.msi
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+new=$(realpath "$1")
+old=$(realpath "$2")
+
+scratch=$(mktemp -d /tmp/brennick-msi-XXXXXX)
+trap 'bash "$root/scripts/stop-wine.sh" "$scratch/wineprefix"; rm -rf "$scratch"' EXIT
+export WINEPREFIX=$scratch/wineprefix WINEARCH=win32 WINEDEBUG=-all
+winpath() { printf 'Z:%s' "$(printf '%s' "$1" | sed 's|/|\\|g')"; }
+c=$WINEPREFIX/drive_c
+key='HKLM\Software\Merot\Dovrex Auth Library'
+value() {
+  wine reg query "$key" /v "$1" </dev/null 2>/dev/null | tr -d '\r' | sed -n "s/^ *$1 *REG_SZ *//p"
+}
+expect() {   # expect WHAT ACTUAL WANTED
+  [ "$2" = "$3" ] || { echo "check-msi-install: $1: \"$2\", not \"$3\"" >&2; exit 1; }
+}
+pay() {
+  rm -f "$c/Registers/exchange/output_ex.dat"
+  (cd "$c/Program Files/Brennick" &&
+   PAYSIM_STATE_DIR=$(winpath "$scratch/state") wine Brennick.exe /o1 /a221 /c643 </dev/null)
+  grep -q '^RC=00' "$c/Registers/exchange/output_ex.dat"
+}
+mkdir -p "$scratch/state"
+wineboot -i </dev/null >/dev/null 2>&1
+
+wine msiexec /i "$(winpath "$old")" /qn 'EXCHANGEPATH=C:\Registers\exchange' \
+  'JOURNALPATH=C:\Registers\journal' </dev/null
+expect LocationPath "$(value LocationPath)" 'C:\Program Files\Brennick\simulator\paysim.dll'
+expect ExchangePath "$(value ExchangePath)" 'C:\Registers\exchange'
+[ -d "$c/Registers/journal" ]
+pay
+
+# A library named by hand, as an administrator moves to the real one.
+mkdir -p "$c/Lib"
+cp "$c/Program Files/Brennick/simulator/paysim.dll" "$c/Lib/"
+wine reg add "$key" /v LocationPath /t REG_SZ /d 'C:\Lib\paysim.dll' /f </dev/null >/dev/null 2>&1
+
+wine msiexec /i "$(winpath "$new")" /qn UNATTENDED=1 BRENNICKD=1 \
+  BRENNICKD_ORIGINS=https://pos.example,https://back.example </dev/null
+expect "LocationPath after the upgrade" "$(value LocationPath)" 'C:\Lib\paysim.dll'
+expect "ExchangePath after the upgrade" "$(value ExchangePath)" 'C:\Registers\exchange'
+expect Unattended "$(value Unattended)" 1
+services='HKLM\SYSTEM\CurrentControlSet\Services\brennickd'
+wine reg query "$services" /v ImagePath </dev/null 2>/dev/null | tr -d '\r' |
+  grep -q -- '"--allow-origin" "https://pos.example,https://back.example"' ||
+  { echo "check-msi-install: brennickd is not registered with its origins" >&2; exit 1; }
+[ -s "$c/ProgramData/Brennick/brennickd/token.txt" ]
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+[ "$(wine reg query "$uninstall" /s </dev/null 2>/dev/null | tr -d '\r' | grep -c 'DisplayName *REG_SZ *Brennick$')" = 1 ] ||
+  { echo "check-msi-install: the upgrade left two products" >&2; exit 1; }
+pay
+[ "$(cat "$c"/Registers/journal/brennick-*.jsonl | grep -c '"outcome":"completed"')" = 2 ]
+
+wine msiexec /x "$(winpath "$new")" /qn </dev/null
+left=$( (find "$c/Program Files/Brennick" -type f 2>/dev/null || true) | wc -l)
+expect "program files left" "$left" 0
+for name in LocationPath ExchangePath JournalPath Unattended; do
+  expect "$name after the removal" "$(value "$name")" ""
+done
+if wine reg query "$services" </dev/null >/dev/null 2>&1; then
+  echo "check-msi-install: the removal left the service brennickd" >&2
+  exit 1
+fi
+ls "$c"/Registers/journal/brennick-*.jsonl >/dev/null
+[ -f "$c/Registers/exchange/output_ex.dat" ]
+echo "installed the package under Wine: silent install, upgrade that keeps a hand-set value and the journal, removal"
