@@ -105,6 +105,17 @@ else
   fi
 fi
 
+# The README's service set-up in a container that boots systemd.
+set +e
+bash scripts/check-unit-container.sh "$deb"
+rc=$?
+set -e
+if [ $rc -eq 125 ]; then
+  echo "SKIPPED: the README's service set-up in a systemd container: none can be made here"
+elif [ $rc -ne 0 ]; then
+  exit $rc
+fi
+
 # The package installed for real, where this machine has no Brennick of its
 # own: the journal's group and folder, the value that turns it on, a line
 # from a purchase, and a purge that takes settings and journal away.
