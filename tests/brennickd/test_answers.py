@@ -50,6 +50,7 @@ class Answers(unittest.TestCase):
         s.start()
         self.assertEqual(s.pay("before", **SALE)[1]["state"], "unknown")
 
+    @unittest.skipIf(os.environ.get("BRENNICK_SANITIZED"), "a preloaded library cannot precede the sanitizer")
     def test_the_start_is_on_disk_before_brennick_runs(self):
         s = self.service(env={"LD_PRELOAD": os.path.join(BIN, "failing_flush.so")})
         log = os.path.join(s.root, "flushes.txt")
