@@ -273,11 +273,8 @@ int main(int argc, char** argv)
         return 2;
     }
     if (!g_options.makeToken.empty()) {
-        unsigned char random[32];
-        if (!platform::RandomBytes(random, sizeof random)) return Fail("the system has no random source");
-        std::string token;
-        static const char hex[] = "0123456789abcdef";
-        for (unsigned char b : random) token += {hex[b >> 4], hex[b & 15]};
+        std::string token = RandomHex(32);
+        if (token.empty()) return Fail("the system has no random source");
         if (!platform::WriteSecretFile(g_options.makeToken, token + "\n", &message)) return Fail(message);
         return 0;
     }

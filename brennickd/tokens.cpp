@@ -9,10 +9,6 @@
 #include "platform/platform.h"
 #include "platform/secret.h"
 
-namespace {
-
-const char kFileName[] = "brennickd-tokens.json";
-
 std::string RandomHex(std::size_t bytes)
 {
     std::vector<unsigned char> random(bytes);
@@ -22,6 +18,10 @@ std::string RandomHex(std::size_t bytes)
     for (unsigned char b : random) out += {hex[b >> 4], hex[b & 15]};
     return out;
 }
+
+namespace {
+
+const char kFileName[] = "brennickd-tokens.json";
 
 // Six digits, each of the million equally likely.
 std::string RandomDigits()

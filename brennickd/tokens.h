@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+// bytes from the system's random source as lower-case hex; empty where
+// there is none.
+std::string RandomHex(std::size_t bytes);
+
 struct Credential {
     bool admin = false;
     std::string id;       // "admin", "pay", or a paired token's id

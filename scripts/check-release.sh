@@ -63,58 +63,54 @@ score=$(systemd-analyze security --offline=true "$unit" 2>/dev/null |
 echo "brennickd.service: verified, security exposure $score (goal: at most 4.5)"
 awk -v s="$score" 'BEGIN {exit !(s != "" && s <= 4.5)}'
 
-# The zip as a Windows user installs it, under Wine; where this kernel
-# cannot run 32-bit programs (or BRENNICK_WINE=vm), in the Windows tests'
-# virtual machine.
-zip=$(ls "$first"/Brennick-*-win32.zip)
-# shellcheck source=wine-path.sh
-. scripts/wine-path.sh
-if [ "$(wine_path)" = host ]; then
-  bash scripts/check-zip-install.sh "$zip"
-else
+# A check that may not be possible here: exit 125 says so and is skipped.
+skippable() {   # skippable WHAT COMMAND...
+  local what=$1 rc
+  shift
   set +e
-  bash scripts/wine-vm.sh --file "$zip" bash scripts/check-zip-install.sh "/io/files/$(basename "$zip")"
+  "$@"
   rc=$?
   set -e
   if [ $rc -eq 125 ]; then
-    echo "SKIPPED: the zip's install test under Wine: this machine cannot run 32-bit programs, nor a virtual machine that can"
+    echo "SKIPPED: $what: this machine cannot make what it needs"
   elif [ $rc -ne 0 ]; then
     exit $rc
   fi
-fi
+}
+# A check script under Wine: the host's where it runs, else the Windows
+# tests' virtual machine (this kernel cannot run 32-bit programs, or
+# BRENNICK_WINE=vm) with the files copied in.
+# shellcheck source=wine-path.sh
+. scripts/wine-path.sh
+under_wine() {   # under_wine SCRIPT FILE...
+  local script=$1 f files=() paths=()
+  shift
+  if [ "$(wine_path)" = host ]; then
+    bash "$script" "$@"
+    return
+  fi
+  for f in "$@"; do
+    files+=(--file "$f")
+    paths+=("/io/files/$(basename "$f")")
+  done
+  bash scripts/wine-vm.sh "${files[@]}" bash "$script" "${paths[@]}"
+}
+
+# The zip as a Windows user installs it.
+zip=$(ls "$first"/Brennick-*-win32.zip)
+skippable "the zip's install test under Wine" under_wine scripts/check-zip-install.sh "$zip"
 
 # The Windows Installer package deployed silently, upgraded from an older
-# package of the same files, removed; the same way.
+# package of the same files, removed.
 msi=$(ls "$first"/Brennick-*-win32.msi)
 older=$scratch/Brennick-0.0.1-win32.msi
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$zip" "$scratch/older"
 rm -r "$scratch/older/registry" "$scratch/older/journal"
 bash packaging/make_msi.sh "$scratch/older" 0.0.1 "$older"
-if [ "$(wine_path)" = host ]; then
-  bash scripts/check-msi-install.sh "$msi" "$older"
-else
-  set +e
-  bash scripts/wine-vm.sh --file "$msi" --file "$older" \
-    bash scripts/check-msi-install.sh "/io/files/$(basename "$msi")" "/io/files/$(basename "$older")"
-  rc=$?
-  set -e
-  if [ $rc -eq 125 ]; then
-    echo "SKIPPED: the Windows Installer package under Wine: this machine cannot run 32-bit programs, nor a virtual machine that can"
-  elif [ $rc -ne 0 ]; then
-    exit $rc
-  fi
-fi
+skippable "the Windows Installer package under Wine" under_wine scripts/check-msi-install.sh "$msi" "$older"
 
 # The README's service set-up in a container that boots systemd.
-set +e
-bash scripts/check-unit-container.sh "$deb"
-rc=$?
-set -e
-if [ $rc -eq 125 ]; then
-  echo "SKIPPED: the README's service set-up in a systemd container: none can be made here"
-elif [ $rc -ne 0 ]; then
-  exit $rc
-fi
+skippable "the README's service set-up in a systemd container" bash scripts/check-unit-container.sh "$deb"
 
 # The package installed for real, where this machine has no Brennick of its
 # own: the journal's group and folder, the value that turns it on, a line

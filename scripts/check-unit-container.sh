@@ -18,10 +18,14 @@ command -v systemd-nspawn >/dev/null && command -v debootstrap >/dev/null ||
 # The Debian root is made once and copied per run.
 base=$PWD/build/unit-container/root
 if [ ! -f "$base.done" ]; then
+  # shellcheck source=debian-mirror.sh
+  . scripts/debian-mirror.sh
+  debian_mirror
+  [ -n "$DEBIAN_MIRROR" ] || unavailable "the host's apt sources name no archive of Debian 12 (bookworm main)"
   rm -rf "$base"
   mkdir -p "$(dirname "$base")"
   debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus,libssl3,passwd,curl,ca-certificates \
-    bookworm "$base" http://deb.debian.org/debian >"$base.log" 2>&1 || unavailable "debootstrap failed: $base.log"
+    bookworm "$base" "$DEBIAN_MIRROR" >"$base.log" 2>&1 || unavailable "debootstrap failed: $base.log"
   touch "$base.done"
 fi
 scratch=$(mktemp -d /tmp/brennick-unit-XXXXXX)

@@ -113,14 +113,11 @@ make_image() {
   [ "$(id -u)" -eq 0 ] || unavailable "making the machine needs root (debootstrap)"
   command -v debootstrap >/dev/null && command -v qemu-system-x86_64 >/dev/null ||
     unavailable "debootstrap or qemu-system-x86_64 is missing"
-  # The archive that the host's own apt installs from (its mirror, a local
-  # one, or one behind a proxy), never a host named here.
-  local mirror proxy=""
-  mirror=$(apt-get indextargets --format '$(SITE) $(RELEASE) $(COMPONENT)' 2>/dev/null |
-    awk '$2 == "bookworm" && $3 == "main" {print $1; exit}')
+  # shellcheck source=debian-mirror.sh
+  . scripts/debian-mirror.sh
+  debian_mirror
+  local mirror=$DEBIAN_MIRROR
   [ -n "$mirror" ] || unavailable "the host's apt sources name no archive of Debian 12 (bookworm main)"
-  eval "$(apt-config shell proxy Acquire::http::Proxy)"
-  if [ -n "$proxy" ] && [ -z "${http_proxy:-}" ]; then export http_proxy=$proxy; fi
   local tree=$vm/root began=$SECONDS
   [ -n "$vm" ] && [ "$tree" != / ] || unavailable "no folder for the machine"
   rm -rf "$tree" "$vm/root.img" "$vm/root.img.new" "$vm/root.img.stamp"

@@ -10,6 +10,8 @@ import urllib.request
 
 BIN = os.environ.get("BRENNICK_BIN", "")
 TOKEN = "test-token-0123456789abcdef"
+# A terminal that approves in part with the words of a Cyrillic code page.
+PARTIAL_APPROVAL_1251 = ((258, b"10\0"), (586, "ОДОБРЕНО ЧАСТИЧНО".encode("cp1251") + b"\0"))
 
 
 class Service:
@@ -22,7 +24,7 @@ class Service:
         self.exchange = os.path.join(root, "exchange")
         self.journal = os.path.join(root, "journal")
         self.state = os.path.join(root, "state")
-        key = os.path.join(root, "registry", "software", "Merot", "Dovrex Auth Library")
+        self.key = key = os.path.join(root, "registry", "software", "Merot", "Dovrex Auth Library")
         for folder in (self.exchange, self.journal, self.state, key, os.path.join(root, "sim")):
             os.makedirs(folder, exist_ok=True)
         for name, value in (("LocationPath", os.path.join(BIN, "libpaysim.so")),
@@ -50,6 +52,20 @@ class Service:
             with open(self.log) as log:
                 raise RuntimeError("brennickd did not start: %r %s" % (line, log.read()))
         self.base = "http://" + line.split()[-1]
+
+    def answer_with_fixture(self, fields=(), **env):
+        """Restarts on the test library instead of the simulator; it writes
+        each (offset, bytes) of fields into the record, env set for its runs."""
+        fixture = os.path.join(self.root, "fixture")
+        os.makedirs(fixture, exist_ok=True)
+        with open(os.path.join(self.key, "LocationPath"), "w") as f:
+            f.write(os.path.join(BIN, "fixture_full.so") + "\n")
+        with open(os.path.join(fixture, "answer.txt"), "w") as f:
+            for offset, value in fields:
+                f.write("%d %s\n" % (offset, value.hex()))
+        self.stop()
+        self.env.update(BRENNICK_FIXTURE_DIR=fixture, **env)
+        self.start()
 
     def stop(self, kill=False):
         if self.process and self.process.poll() is None:

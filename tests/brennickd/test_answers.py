@@ -54,12 +54,7 @@ class Answers(unittest.TestCase):
     def test_the_start_is_on_disk_before_brennick_runs(self):
         s = self.service(env={"LD_PRELOAD": os.path.join(BIN, "failing_flush.so")})
         log = os.path.join(s.root, "flushes.txt")
-        s.stop()
-        key = os.path.join(s.root, "registry", "software", "Merot", "Dovrex Auth Library")
-        with open(os.path.join(key, "LocationPath"), "w") as f:
-            f.write(os.path.join(BIN, "fixture_full.so") + "\n")
-        s.env.update(BRENNICK_FLUSH_LOG=log, BRENNICK_FIXTURE_DIR=s.root)
-        s.start()
+        s.answer_with_fixture(BRENNICK_FLUSH_LOG=log)
         self.assertEqual(s.pay("durable", **SALE)[0], 200)
         with open(log) as f:
             events = f.read().splitlines()
@@ -124,19 +119,10 @@ class Answers(unittest.TestCase):
 
     def test_a_helper_of_the_library_holds_neither_answer_nor_port(self):
         s = self.service()
-        fixture = os.path.join(s.root, "fixture")
-        os.makedirs(fixture)
-        key = os.path.join(s.root, "registry", "software", "Merot", "Dovrex Auth Library")
-        with open(os.path.join(key, "LocationPath"), "w") as f:
-            f.write(os.path.join(BIN, "fixture_full.so") + "\n")
         # The library answers 00 and a whole card number in three fields.
         pan, text, kind = b"4111111111111111", b"CARD 4111111111111111 OK", b"4111-1111-1111-1111"
-        with open(os.path.join(fixture, "answer.txt"), "w") as f:
-            for offset, value in ((258, b"00\0"), (72, pan + b"\0"), (586, text + b"\0"), (262, kind + b"\0")):
-                f.write("%d %s\n" % (offset, value.hex()))
-        s.stop()
-        s.env.update(BRENNICK_FIXTURE_DIR=fixture, BRENNICK_FIXTURE_HELPER="8")
-        s.start()
+        s.answer_with_fixture(((258, b"00\0"), (72, pan + b"\0"), (586, text + b"\0"), (262, kind + b"\0")),
+                              BRENNICK_FIXTURE_HELPER="8")
         began = time.monotonic()
         status, a, _ = s.pay("h", **SALE)
         self.assertLess(time.monotonic() - began, 4)

@@ -13,7 +13,7 @@ import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from service_fixture import BIN, Service  # noqa: E402
+from service_fixture import BIN, PARTIAL_APPROVAL_1251, Service  # noqa: E402
 
 PAGES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "web")
 
@@ -82,17 +82,7 @@ class Browser(unittest.TestCase):
         origin = self.serve_pages(https=True)
         service = Service(["--allow-origin", origin, "--code-page", "windows-1251", "--approved-codes", "00,10"])
         self.addCleanup(service.close)
-        fixture = os.path.join(service.root, "fixture")
-        os.makedirs(fixture)
-        with open(os.path.join(service.root, "registry", "software", "Merot", "Dovrex Auth Library",
-                               "LocationPath"), "w") as f:
-            f.write(os.path.join(BIN, "fixture_full.so") + "\n")
-        with open(os.path.join(fixture, "answer.txt"), "w") as f:
-            for offset, value in ((258, b"10\0"), (586, "ОДОБРЕНО ЧАСТИЧНО".encode("cp1251") + b"\0")):
-                f.write("%d %s\n" % (offset, value.hex()))
-        service.stop()
-        service.env["BRENNICK_FIXTURE_DIR"] = fixture
-        service.start()
+        service.answer_with_fixture(PARTIAL_APPROVAL_1251)
         self.assertEqual(self.pair_and_pay(origin, service), "APPROVED 10 ОДОБРЕНО ЧАСТИЧНО")
 
     def test_a_slow_payment_is_asked_for_again_until_it_ends(self):

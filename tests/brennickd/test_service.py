@@ -8,7 +8,7 @@ import threading
 import time
 import unittest
 
-from service_fixture import BIN, TOKEN, Service
+from service_fixture import BIN, PARTIAL_APPROVAL_1251, TOKEN, Service
 
 SALE = {"operation": "purchase", "amount": 221, "currency": 643}
 
@@ -106,17 +106,7 @@ class ServiceChecks(unittest.TestCase):
 
     def test_the_terminals_code_page_and_approved_codes(self):
         s = self.service(["--code-page", "windows-1251", "--approved-codes", "00,10"])
-        fixture = os.path.join(s.root, "fixture")
-        os.makedirs(fixture)
-        key = os.path.join(s.root, "registry", "software", "Merot", "Dovrex Auth Library")
-        with open(os.path.join(key, "LocationPath"), "w") as f:
-            f.write(os.path.join(BIN, "fixture_full.so") + "\n")
-        with open(os.path.join(fixture, "answer.txt"), "w") as f:
-            for offset, value in ((258, b"10\0"), (586, "ОДОБРЕНО ЧАСТИЧНО".encode("cp1251") + b"\0")):
-                f.write("%d %s\n" % (offset, value.hex()))
-        s.stop()
-        s.env["BRENNICK_FIXTURE_DIR"] = fixture
-        s.start()
+        s.answer_with_fixture(PARTIAL_APPROVAL_1251)
         a = s.pay("cyrillic", **SALE)[1]
         self.assertEqual((a["state"], a["rc"], a["text"]), ("approved", "10", "ОДОБРЕНО ЧАСТИЧНО"))
 
