@@ -10,7 +10,7 @@ stage=$1
 version=$2
 out=$(realpath -m "$3")
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d /tmp/brennick-msi-XXXXXX)
+work=$(mktemp -d -t brennick-msi-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 # wixl takes sources relative to the folder it runs in.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Static analysis of the program and the simulator: clang-tidy (on the
 # native build's compile commands) and cppcheck, both with the committed
-# configuration; any finding fails.
+# configuration, and shellcheck over the scripts; any finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,4 +20,11 @@ echo "cppcheck: app paylib export platform simulator brennickd"
 cppcheck --quiet --enable=warning,style,performance,portability --std=c++17 \
   --inline-suppr --suppressions-list=.cppcheck-suppressions --error-exitcode=1 \
   -I . app paylib export platform simulator brennickd
+
+# The shell scripts, which run only on the path of their own machine: a
+# fault in one that this host does not take stays hidden from the tests.
+shell_scripts=(.ci/run scripts/*.sh packaging/*.sh packaging/postinst packaging/prerm packaging/postrm
+               tests/*/*.sh)
+echo "shellcheck: ${#shell_scripts[@]} files"
+shellcheck -S warning -x "${shell_scripts[@]}"
 echo "static analysis: clean"

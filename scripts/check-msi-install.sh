@@ -14,7 +14,7 @@ root=$PWD
 new=$(realpath "$1")
 old=$(realpath "$2")
 
-scratch=$(mktemp -d /tmp/brennick-msi-XXXXXX)
+scratch=$(mktemp -d -t brennick-msi-XXXXXX)
 trap 'bash "$root/scripts/stop-wine.sh" "$scratch/wineprefix"; rm -rf "$scratch"' EXIT
 export WINEPREFIX=$scratch/wineprefix WINEARCH=win32 WINEDEBUG=-all
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | sed 's|/|\\|g')"; }

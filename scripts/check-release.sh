@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-scratch=$(mktemp -d /tmp/brennick-release-XXXXXX)
+scratch=$(mktemp -d -t brennick-release-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 
 for n in 1 2; do

@@ -15,20 +15,25 @@ unavailable() { echo "check-unit-container: $*" >&2; exit 125; }
 command -v systemd-nspawn >/dev/null && command -v debootstrap >/dev/null ||
   unavailable "systemd-nspawn or debootstrap is missing"
 
-# The Debian root is made once and copied per run.
-base=$PWD/build/unit-container/root
-if [ ! -f "$base.done" ]; then
+# The Debian root is made once per machine and user (scripts/cache.sh) and
+# copied per run.
+container_packages=systemd,systemd-sysv,dbus,libssl3,passwd,curl,ca-certificates
+make_root() {
   # shellcheck source=debian-mirror.sh
   . scripts/debian-mirror.sh
   debian_mirror
   [ -n "$DEBIAN_MIRROR" ] || unavailable "the host's apt sources name no archive of Debian 12 (bookworm main)"
-  rm -rf "$base"
-  mkdir -p "$(dirname "$base")"
-  debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus,libssl3,passwd,curl,ca-certificates \
-    bookworm "$base" "$DEBIAN_MIRROR" >"$base.log" 2>&1 || unavailable "debootstrap failed: $base.log"
-  touch "$base.done"
-fi
-scratch=$(mktemp -d /tmp/brennick-unit-XXXXXX)
+  mkdir -p build/unit-container
+  debootstrap --variant=minbase --include="$container_packages" \
+    bookworm "$1/root" "$DEBIAN_MIRROR" >build/unit-container/debootstrap.log 2>&1 ||
+    unavailable "debootstrap failed: build/unit-container/debootstrap.log"
+}
+# shellcheck source=cache.sh
+. scripts/cache.sh
+cached unit-container "$(printf '%s\n' "$container_packages" | cat - scripts/debian-mirror.sh | sha256sum | cut -c1-16)" \
+  make_root || exit
+base=$CACHED/root
+scratch=$(mktemp -d -t brennick-unit-XXXXXX)
 root=$scratch/root
 boot=
 cleanup() {

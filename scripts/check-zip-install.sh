@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 zip=$(realpath "$1")
 
-scratch=$(mktemp -d /tmp/brennick-zip-XXXXXX)
+scratch=$(mktemp -d -t brennick-zip-XXXXXX)
 trap 'bash "$root/scripts/stop-wine.sh" "$scratch/wineprefix"; rm -rf "$scratch"' EXIT
 win=$scratch/win
 mkdir -p "$win/exchange" "$win/state"

@@ -17,6 +17,9 @@ export TZ=UTC LC_ALL=C
 umask 022
 version=$(sed -n 's/^project(Brennick VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
+# Built by the compiler itself: a cache's object would prove nothing about
+# this build being reproducible.
+unset CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
 for preset in release-native release-win32; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" --target brennick brennickd paysim >/dev/null
@@ -80,6 +83,10 @@ touch -d "@$SOURCE_DATE_EPOCH" "$tree/DEBIAN" "$tree/DEBIAN/"*
 dpkg-deb --root-owner-group -Zxz --build "$tree" "dist/brennick_${version}_amd64.deb" >/dev/null
 
 # --- Windows: a zip of the program, the simulator, the examples and texts
+examples=()
+while IFS= read -r f; do
+  case $f in *.bat|*.ps1) examples+=("$f=$f:crlf") ;; *) examples+=("$f=$f") ;; esac
+done < <(git ls-files examples)
 python3 packaging/make_zip.py "dist/Brennick-$version-win32.zip" "$SOURCE_DATE_EPOCH" \
   Brennick.exe="$stage/Brennick.exe" \
   brennickd.exe="$stage/brennickd.exe" \
@@ -90,9 +97,7 @@ python3 packaging/make_zip.py "dist/Brennick-$version-win32.zip" "$SOURCE_DATE_E
   README.txt=README.md:crlf \
   LICENSE=LICENSE:crlf \
   brennick.1.txt=<(groff -man -Tascii -P-cbou "$stage/brennick.1"):crlf \
-  $(git ls-files examples | while read -r f; do
-      case $f in *.bat|*.ps1) echo "$f=$f:crlf" ;; *) echo "$f=$f" ;; esac
-    done)
+  "${examples[@]}"
 
 # --- Windows Installer: what the zip holds, but the settings file (the
 # package writes the settings) and the empty journal folder (it creates the

@@ -6,29 +6,18 @@ set -euo pipefail
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
+# qemu-system-x86 and debootstrap make the Windows tests' virtual machine
+# (scripts/wine-vm.sh), also where the host runs Wine: a change to the
+# machine is tried there too. ccache serves the builds that need not prove
+# that they are reproducible.
 for p in cmake g++ make googletest nlohmann-json3-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 file \
          clang libclang-rt-14-dev clang-tidy cppcheck python3 python3-pefile \
-         groff-base lintian xz-utils eatmydata libboost-dev libssl-dev wixl msitools faketime chromium chromium-driver python3-selenium systemd systemd-container debootstrap; do
+         groff-base lintian xz-utils eatmydata libboost-dev libssl-dev wixl msitools faketime chromium chromium-driver python3-selenium systemd systemd-container debootstrap \
+         qemu-system-x86 shellcheck ccache; do
   have_pkg "$p" || need+=("$p")
 done
 have_pkg wine || need+=(wine)
 have_pkg wine32:i386 || need+=(wine32:i386)
-
-# Where the kernel cannot run 32-bit programs, so neither Wine's loader, or
-# where BRENNICK_WINE=vm asks for it, the Windows tests run in a virtual
-# machine (scripts/wine-vm.sh) that needs these.
-# shellcheck source=wine-path.sh
-. "$(dirname "$0")/wine-path.sh"
-vm_packages() {
-  if [ "$(wine_path 2>/dev/null)" = vm ]; then
-    for p in qemu-system-x86 debootstrap; do
-      have_pkg "$p" || need+=("$p")
-    done
-  fi
-}
-if have_pkg wine32:i386; then
-  vm_packages
-fi
 
 if [ ${#need[@]} -eq 0 ]; then
   exit 0
@@ -68,9 +57,3 @@ fi
 update_indexes
 apt_install "${need[@]}"
 
-# Only with Wine installed can its loader be asked whether it runs here.
-need=()
-vm_packages
-if [ ${#need[@]} -gt 0 ]; then
-  apt_install "${need[@]}"
-fi

@@ -48,14 +48,52 @@ summary() {
 }
 trap summary EXIT
 
+# The machine of a changed recipe, made beside the builds, runs brennickd's
+# Windows test as well.
+try_new_machine() {
+  local rc
+  set +e
+  wait "$machine"
+  rc=$?
+  machine=""
+  cat build/wine-vm-prepare.log
+  if [ "$rc" -eq 0 ]; then
+    bash scripts/wine-vm.sh ctest --preset win32 --output-on-failure -R brennickd_wine | tee -a "$log"
+    rc=${PIPESTATUS[0]}
+  fi
+  set -e
+  if [ "$rc" -eq 125 ]; then
+    windows_ran+="; the virtual machine's new recipe was not tried: SKIPPED, no machine can be made here"
+  elif [ "$rc" -ne 0 ]; then
+    windows_ran+="; brennickd's Windows test failed in the virtual machine of the new recipe"
+    exit "$rc"
+  else
+    windows_ran+="; the virtual machine's new recipe tried with brennickd's Windows test"
+  fi
+}
+
 begin_stage setup
 bash scripts/setup.sh
 path=$(wine_path)
 end_stage
 
-# The virtual machine is made (where it is missing or its recipe changed)
-# while the POSIX builds run: mostly downloads and unpacking.
-if [ "$path" = vm ]; then
+# The builds that need not prove reproducibility go through a compiler
+# cache kept outside the clone, which a second clone then finds warm; the
+# release's own builds stay out of it (scripts/release.sh).
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+fi
+
+# The virtual machine is made (where no image of its recipe is cached yet)
+# while the POSIX builds run: mostly downloads and unpacking. Where the
+# host runs Wine, the machine is made and tried only when its recipe has
+# changed, so that a change to it cannot land untried.
+try_machine=no
+if [ "$path" = host ] && [ "${BRENNICK_WINE:-auto}" = auto ] && ! bash scripts/wine-vm.sh --has-image; then
+  try_machine=yes
+fi
+if [ "$path" = vm ] || [ $try_machine = yes ]; then
   mkdir -p build
   bash scripts/wine-vm.sh --prepare >build/wine-vm-prepare.log 2>&1 &
   machine=$!
@@ -99,6 +137,9 @@ for preset in native native-asan win32 fuzz; do
   else
     ctest --preset "$preset" | tee -a "$log"
     [ "$preset" != win32 ] || windows_ran="under the host's Wine"
+    if [ "$preset" = win32 ] && [ $try_machine = yes ]; then
+      try_new_machine
+    fi
   fi
   end_stage
 done

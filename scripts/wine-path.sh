@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that run Windows programs: which Wine they take.
 #   BRENNICK_WINE=host  the host's Wine; fails where this kernel cannot run it
 #   BRENNICK_WINE=vm    Wine in scripts/wine-vm.sh's machine, even where the

@@ -19,6 +19,7 @@
 
 #include "paylib/record.h"
 #include "support/harness.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -31,9 +32,9 @@ protected:
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         // Parameterised names hold '/': one folder level, so that it all goes.
-        std::string name = std::string("brennick-e2e-") + info->test_suite_name() + "-" + info->name();
+        std::string name = std::string("e2e-") + info->test_suite_name() + "-" + info->name();
         std::replace(name.begin(), name.end(), '/', '_');
-        base = fs::temp_directory_path() / name;
+        base = ScratchRoot() / name;
         RemoveTree(base);
         work = base / "work";
         exchange = base / "exchange";

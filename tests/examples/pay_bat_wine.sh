@@ -8,7 +8,7 @@ wine_run=$1
 bin=$2
 bat=$3
 key='HKLM\software\Merot\Dovrex Auth Library'
-tmp=$(mktemp -d /tmp/brennick-paybat-XXXXXX)
+tmp=$(mktemp -d -t brennick-paybat-XXXXXX)
 trap '"$wine_run" reg delete "$key" /f >/dev/null 2>&1; rm -rf "$tmp"' EXIT
 
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | sed 's|/|\\|g')"; }

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "support/harness.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -28,27 +29,12 @@ const char* kSettingsFolder = "software/Merot/Dovrex Auth Library";
 fs::path RegistryRoot()
 {
     static const fs::path root = [] {
-        fs::path p = fs::temp_directory_path() /
-                     ("brennick-registry-" + std::to_string(::getpid()));
+        fs::path p = ScratchRoot() / "registry";
         ::setenv("BRENNICK_REGISTRY", p.c_str(), 1);
         return p;
     }();
     return root;
 }
-
-// The registry stand-in of this test process goes when the process's tests
-// have run, passed or not.
-class RegistryCleanup : public ::testing::Environment {
-public:
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(RegistryRoot(), ec);
-    }
-};
-
-::testing::Environment* const g_registryCleanup =
-    ::testing::AddGlobalTestEnvironment(new RegistryCleanup);
 
 std::string Slurp(const fs::path& p)
 {
@@ -104,8 +90,8 @@ RunResult RunProgramWithArguments(const std::vector<std::string>& arguments,
                                   const std::function<void()>& inChild)
 {
     RegistryRoot();
-    fs::path outPath = fs::temp_directory_path() / ("brennick-out-" + std::to_string(::getpid()));
-    fs::path errPath = fs::temp_directory_path() / ("brennick-err-" + std::to_string(::getpid()));
+    fs::path outPath = ScratchRoot() / "run-stdout";
+    fs::path errPath = ScratchRoot() / "run-stderr";
     std::string program = ProgramDirectory() + "/brennick";
     std::vector<char*> argv = {program.data()};
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));

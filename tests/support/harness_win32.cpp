@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/harness.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -154,7 +155,7 @@ RunResult RunProgram(const std::string& argumentText, const std::string& workDir
     std::streamoff traceStart = SizeOf(trace);
 
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    std::string outPath = (fs::temp_directory_path() / "brennick-out.txt").string();
+    std::string outPath = (ScratchRoot() / "run-output.txt").string();
     HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              &inherit, CREATE_ALWAYS, 0, nullptr);
     HANDLE in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,

@@ -5,14 +5,13 @@
 #include <sstream>
 
 #include "brennickd/tokens.h"
+#include "support/scratch.h"
 
 namespace {
 
 struct StateFolder {
-    std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                 ("brennickd-tokens-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    StateFolder() { std::filesystem::create_directories(path); }
+    std::filesystem::path path =
+        ScratchFolder(std::string("tokens-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     ~StateFolder() { std::filesystem::remove_all(path); }
 };
 

@@ -14,6 +14,7 @@
 #include "export/result_files.h"
 #include "export/result_lists.h"
 #include "paylib/settings.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ protected:
         g_resultList.count = 0;
         g_keyedResultList.count = 0;
         // Tests may run in parallel processes: names of their own.
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::string name = (ScratchRoot() / ::testing::UnitTest::GetInstance()->current_test_info()->name()).string();
         std::snprintf(g_outputDatPath, kResultPathSize, "%s-output.dat", name.c_str());
         std::snprintf(g_outputExDatPath, kResultPathSize, "%s-output_ex.dat", name.c_str());
         std::snprintf(g_outputExTxtPath, kResultPathSize, "%s-output_ex.txt", name.c_str());

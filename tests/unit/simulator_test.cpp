@@ -8,6 +8,7 @@
 #include "simulator/card.h"
 #include "simulator/journal.h"
 #include "simulator/terminal.h"
+#include "support/scratch.h"
 
 TEST(SimulatorCard, ReadsEveryFormTheSwitchesGive)
 {
