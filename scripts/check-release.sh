@@ -77,37 +77,30 @@ skippable() {   # skippable WHAT COMMAND...
     exit $rc
   fi
 }
-# A check script under Wine: the host's where it runs, else the Windows
-# tests' virtual machine (this kernel cannot run 32-bit programs, or
+# The zip as a Windows user installs it, then the Windows Installer package
+# deployed silently, upgraded from an older package of the same files and
+# removed: under the host's Wine where it runs, else in one boot of the
+# Windows tests' virtual machine (this kernel cannot run 32-bit programs, or
 # BRENNICK_WINE=vm) with the files copied in.
-# shellcheck source=wine-path.sh
-. scripts/wine-path.sh
-under_wine() {   # under_wine SCRIPT FILE...
-  local script=$1 f files=() paths=()
-  shift
-  if [ "$(wine_path)" = host ]; then
-    bash "$script" "$@"
-    return
-  fi
-  for f in "$@"; do
-    files+=(--file "$f")
-    paths+=("/io/files/$(basename "$f")")
-  done
-  bash scripts/wine-vm.sh "${files[@]}" bash "$script" "${paths[@]}"
-}
-
-# The zip as a Windows user installs it.
 zip=$(ls "$first"/Brennick-*-win32.zip)
-skippable "the zip's install test under Wine" under_wine scripts/check-zip-install.sh "$zip"
-
-# The Windows Installer package deployed silently, upgraded from an older
-# package of the same files, removed.
 msi=$(ls "$first"/Brennick-*-win32.msi)
 older=$scratch/Brennick-0.0.1-win32.msi
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$zip" "$scratch/older"
 rm -r "$scratch/older/registry" "$scratch/older/journal"
 bash packaging/make_msi.sh "$scratch/older" 0.0.1 "$older"
-skippable "the Windows Installer package under Wine" under_wine scripts/check-msi-install.sh "$msi" "$older"
+# shellcheck source=wine-path.sh
+. scripts/wine-path.sh
+windows_installs() {
+  if [ "$(wine_path)" = host ]; then
+    bash scripts/check-zip-install.sh "$zip" && bash scripts/check-msi-install.sh "$msi" "$older"
+    return
+  fi
+  local z m o
+  z=/io/files/$(basename "$zip") m=/io/files/$(basename "$msi") o=/io/files/$(basename "$older")
+  bash scripts/wine-vm.sh --file "$zip" --file "$msi" --file "$older" \
+    sh -c "bash scripts/check-zip-install.sh $z && bash scripts/check-msi-install.sh $m $o"
+}
+skippable "the zip's and the Windows Installer package's install tests under Wine" windows_installs
 
 # The README's service set-up in a container that boots systemd.
 skippable "the README's service set-up in a systemd container" bash scripts/check-unit-container.sh "$deb"
