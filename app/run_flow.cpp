@@ -57,6 +57,7 @@ int WriteOutcome(const CallOutcome& call, bool libraryExited)
     ExportResults(g_record, &g_files);
     WriteRecordDump(g_record, &g_files);
     int written = CloseResultFiles(&g_files);
+    g_end.flushUnsupported = g_end.flushUnsupported || g_files.flushUnsupported;
 
     g_end.called = true;
     g_end.returnedNormally = call.clean;

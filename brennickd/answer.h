@@ -19,6 +19,7 @@ struct OperationInfo {
     std::string currency;   // the request's, where the terminal names none
     std::string started;    // when brennickd started the run, local ISO 8601
     std::string owner;      // the credential that started it; "" before owners were kept
+    std::string run;        // the id brennickd gave the run, before it started it
 };
 
 // What brennickd saw of one run it started.

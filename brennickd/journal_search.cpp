@@ -1,7 +1,7 @@
 #include "brennickd/journal_search.h"
 
-#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 
@@ -9,14 +9,38 @@
 
 namespace {
 
-// brennick-YYYYMMDD.jsonl of the day that t falls on, in local time.
-std::string FileOfDay(const std::string& folder, std::time_t t)
+// Days since 1970 of a civil date (Howard Hinnant's algorithm): the files
+// are named by the local date, so days are counted on the calendar, never
+// through a time zone.
+long long DaysOf(int y, int m, int d)
 {
-    // Called under the store's lock, the only caller of localtime here.
-    std::tm local = *std::localtime(&t);
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yoe = y - era * 400;
+    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void DateOf(long long days, int* y, int* m, int* d)
+{
+    days += 719468;
+    const long long era = (days >= 0 ? days : days - 146096) / 146097;
+    const long long doe = days - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    *y = static_cast<int>(yoe + era * 400 + (*m <= 2));
+}
+
+std::string FileOfDay(const std::string& folder, long long days)
+{
+    int y = 0, m = 0, d = 0;
+    DateOf(days, &y, &m, &d);
     char name[80];
-    std::snprintf(name, sizeof name, "brennick-%04d%02d%02d.jsonl", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday);
+    std::snprintf(name, sizeof name, "brennick-%04d%02d%02d.jsonl", y, m, d);
     return folder + platform::kPathSeparator + name;
 }
 
@@ -32,31 +56,58 @@ std::string JournalTimeNow()
     return s;
 }
 
-nlohmann::json FindRunEnd(const std::string& folder, const std::string& run, unsigned long pid,
-                          const std::string& started)
+nlohmann::json JournalSearch::FindRunEnd(const std::string& run, const std::string& started)
 {
-    if (folder.empty() || (run.empty() && pid == 0) || started.size() < 10) return nullptr;
-    std::tm day = {};
-    day.tm_year = std::stoi(started.substr(0, 4)) - 1900;
-    day.tm_mon = std::stoi(started.substr(5, 2)) - 1;
-    day.tm_mday = std::stoi(started.substr(8, 2));
-    day.tm_hour = 12;
-    day.tm_isdst = -1;
-    std::time_t from = std::mktime(&day);
-    std::time_t now = std::time(nullptr);
-    const std::string byRun = "\"run\":\"" + run + "\"";
-    const std::string byPid = "\"pid\":" + std::to_string(pid) + ",";
-    for (std::time_t t = from; t <= now + 86400; t += 86400) {
-        std::ifstream in(FileOfDay(folder, t), std::ios::binary);
-        for (std::string line; std::getline(in, line);) {
-            if (line.find("\"event\":\"end\"") == std::string::npos) continue;
-            if (!run.empty() ? line.find(byRun) == std::string::npos : line.find(byPid) == std::string::npos)
-                continue;
-            nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-            if (!j.is_object()) continue;
-            if (run.empty() && j.value("time", "") < started) continue;
-            return j;
+    if (folder_.empty() || run.empty() || started.size() < 10) return nullptr;
+    const auto now = std::chrono::steady_clock::now();
+    Progress from;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto [it, fresh] = runs_.try_emplace(run);
+        if (fresh) {
+            it->second.day = DaysOf(std::atoi(started.substr(0, 4).c_str()), std::atoi(started.substr(5, 2).c_str()),
+                                    std::atoi(started.substr(8, 2).c_str()));
+        } else if (it->second.busy || now - it->second.last < std::chrono::seconds(1)) {
+            return nullptr;
         }
+        it->second.busy = true;
+        from = it->second;
     }
-    return nullptr;
+    platform::LocalTime t = platform::LocalNow();
+    const long long today = DaysOf(t.year, t.month, t.day);
+    const std::string byRun = "\"run\":\"" + run + "\"";
+    nlohmann::json found;
+    Progress reached = from;
+    // A run may end after midnight: up to the day after today's date.
+    for (long long day = from.day; day <= today + 1 && found.is_null(); ++day) {
+        std::ifstream in(FileOfDay(folder_, day), std::ios::binary);
+        if (!in) continue;
+        std::uint64_t at = day == from.day ? from.offset : 0;
+        in.seekg(static_cast<std::streamoff>(at));
+        for (std::string line; std::getline(in, line);) {
+            if (in.eof()) break;   // a line still being written: read again next time
+            at += line.size() + 1;
+            if (line.find("\"event\":\"end\"") == std::string::npos || line.find(byRun) == std::string::npos)
+                continue;
+            // "run":"<id>" stands only as that field: in an escaped text
+            // its quotes would carry backslashes.
+            nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+            if (j.is_object()) {
+                found = j;
+                break;
+            }
+        }
+        reached.day = day;
+        reached.offset = at;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (found.is_object()) {
+        runs_.erase(run);
+    } else {
+        Progress& p = runs_[run];
+        p = reached;
+        p.last = std::chrono::steady_clock::now();
+        p.busy = false;
+    }
+    return found;
 }

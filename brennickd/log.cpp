@@ -9,7 +9,14 @@
 namespace {
 std::mutex g_lines;
 platform::FileHandle g_file = platform::kNoFile;
+unsigned long long g_lost = 0;
 }  // namespace
+
+unsigned long long LogLinesLost()
+{
+    std::lock_guard<std::mutex> lock(g_lines);
+    return g_lost;
+}
 
 bool LogToFile(const std::string& path)
 {
@@ -21,8 +28,11 @@ void LogLine(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(g_lines);
     std::string line = JournalTimeNow() + " brennickd: " + text + "\n";
-    std::fputs(line.c_str(), stderr);
-    std::fflush(stderr);
-    // A log that cannot be written loses its line, never a payment.
-    if (g_file != platform::kNoFile) platform::AppendLine(g_file, line.data(), line.size());
+    // A reader of standard error that has gone away fails the write; the
+    // signal it would raise is ignored (platform::IgnoreBrokenPipes).
+    if (std::fputs(line.c_str(), stderr) < 0 || std::fflush(stderr) != 0) {
+        ++g_lost;
+        std::clearerr(stderr);
+    }
+    if (g_file != platform::kNoFile && !platform::AppendLine(g_file, line.data(), line.size())) ++g_lost;
 }

@@ -6,5 +6,8 @@
 #include <string>
 
 void LogLine(const std::string& text);
+// Lines that standard error or the file did not take: a log that cannot be
+// written loses its lines, never a payment, and says how many.
+unsigned long long LogLinesLost();
 // From now on every line goes to path too; false when it cannot be opened.
 bool LogToFile(const std::string& path);

@@ -22,6 +22,7 @@
 #include "brennickd/journal_search.h"
 #include "brennickd/options.h"
 #include "brennickd/service.h"
+#include "brennickd/state_lock.h"
 #include "brennickd/store.h"
 #include "brennickd/tokens.h"
 #include "paylib/settings.h"
@@ -153,16 +154,21 @@ static int RunService()
         if (!c.ok) return Fail(c.problem);
     if (!options.logFile.empty() && !LogToFile(options.logFile))
         return Fail("--log-file " + options.logFile + ": the file cannot be opened for appending");
+    if (platform::OthersMayWrite(options.stateFolder))
+        return Fail("the state folder " + options.stateFolder + " may be written by anybody: chmod o-w " +
+                    options.stateFolder);
+    if (!HoldStateFolder(options.stateFolder, &reason)) return Fail(reason);
     OperationStore store;
     TokenBook tokens;
     if (!tokens.Open(options.stateFolder, &reason)) return Fail(reason);
-    std::string journal = g_journalFolder;
+    JournalSearch journal(g_journalFolder);
     if (!store.Open(options.stateFolder, options.keepDays,
-                    [journal](const std::string& run, unsigned long pid, const std::string& started) {
-                        return FindRunEnd(journal, run, pid, started);
+                    [&journal](const std::string& run, const std::string& started) {
+                        return journal.FindRunEnd(run, started);
                     },
                     &reason))
         return Fail(reason);
+    store.SettleCutOff();
     PaymentService service(options, settings, brennick, &store, &tokens);
 
     boost::asio::io_context io;
@@ -265,6 +271,8 @@ static int AskRunningService(const Options& options)
 
 int main(int argc, char** argv)
 {
+    // A payment's answer must not depend on whoever reads the log.
+    platform::IgnoreBrokenPipes();
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string message;
     g_args = args;

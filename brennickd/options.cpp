@@ -7,6 +7,8 @@
 #include <fstream>
 #include <set>
 
+#include "platform/secret.h"
+
 const char* const kUsage =
     "usage: brennickd --token-file FILE --state FOLDER [--pay-token-file FILE]\n"
     "                 [--listen ADDRESS:PORT] [--allow-remote]\n"
@@ -269,6 +271,11 @@ bool LoadOptions(const std::vector<std::string>& commandLine, const std::string&
         std::ifstream in(config, std::ios::binary);
         if (!in) {
             *message = "the configuration file " + config + " cannot be read";
+            return false;
+        }
+        // Its origins and files decide who may pay: nobody else may edit it.
+        if (platform::OthersMayWrite(config)) {
+            *message = "the configuration file " + config + " may be written by anybody: chmod o-w " + config;
             return false;
         }
         int number = 0;

@@ -13,6 +13,9 @@
 #include "brennickd/journal_search.h"
 #include "brennickd/log.h"
 #include "brennickd/request.h"
+#include "export/card_mask.h"
+#include "export/journal.h"
+#include "platform/platform.h"
 #include "platform/process.h"
 
 #ifndef BRENNICK_VERSION
@@ -31,6 +34,24 @@ bool SameSecret(const std::string& given, const std::string& secret)
     for (std::size_t i = 0; i < given.size(); ++i)
         diff |= static_cast<unsigned char>(given[i] ^ secret[i % secret.size()]);
     return diff == 0;
+}
+
+// 16 hex digits, as Brennick draws its own, with a letter among them: an id
+// of digits alone could pass for a card number and be masked.
+std::string NewRunId()
+{
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        std::string id = RandomHex(8);
+        if (id.empty()) return id;
+        if (id.find_first_of("abcdef") != std::string::npos) return id;
+    }
+    return "";
+}
+
+std::string Masked(std::string text)
+{
+    MaskCardNumbers(text.data(), text.size());
+    return text;
 }
 
 std::string Lower(std::string text)
@@ -196,10 +217,20 @@ void PaymentService::Handle(const Request& request, const Respond& respond)
 {
     auto began = std::chrono::steady_clock::now();
     std::string method(request.method_string());
-    std::string target(request.target());
+    std::string target = Masked(std::string(request.target()));
     auto keyHeader = request.find("Idempotency-Key");
-    std::string key = keyHeader == request.end() ? "" : std::string(keyHeader->value());
-    Serve(request, [respond, began, method, target, key](Response response) {
+    std::string key = keyHeader == request.end() ? "" : Masked(std::string(keyHeader->value()));
+    // Whether the page may read the answer is decided as the request comes
+    // in: a reload while its payment runs must not hide a charged answer.
+    std::string origin;
+    bool allowed = OriginAllowed(request, &origin);
+    Serve(request, [respond, began, method, target, key, allowed, origin](Response response) {
+        if (allowed) {
+            response.set(http::field::access_control_allow_origin, origin);
+            response.set(http::field::vary, "Origin");
+        } else {
+            response.erase(http::field::access_control_allow_origin);
+        }
         nlohmann::json body = nlohmann::json::parse(response.body(), nullptr, false);
         std::string state = body.is_object() ? body.value("state", "") : "";
         std::string lane = body.is_object() && body.contains("lane") && body["lane"].is_string()
@@ -255,8 +286,8 @@ void PaymentService::Serve(const Request& request, const Respond& respond)
         request.method() == http::verb::get) {
         std::string key = target.substr(operations.size() + 1), owner;
         // A page sees the keys it started; whether others exist is not its
-        // business. Keys from before owners were kept stay open to all.
-        bool seen = store_->OwnerOf(key, &owner) && (who.admin || owner.empty() || owner == who.id);
+        // business. Keys from before owners were kept are the admin's.
+        bool seen = store_->OwnerOf(key, &owner) && (who.admin || (!owner.empty() && owner == who.id));
         nlohmann::json found = seen ? store_->Lookup(key) : nlohmann::json();
         if (found.is_null())
             return respond(Json(request, http::status::not_found, {{"error", "no such key"}}));
@@ -273,7 +304,7 @@ void PaymentService::Serve(const Request& request, const Respond& respond)
         checks["state"] = store_->Healthy() ? "ok" : "the state file cannot be written";
         return respond(Json(request, http::status::ok,
                             {{"version", BRENNICK_VERSION}, {"brennick", brennick_},
-                             {"busy_lanes", store_->BusyLanes()},
+                             {"busy_lanes", store_->BusyLanes()}, {"log_lines_lost", LogLinesLost()},
                              {"state_file", store_->Healthy() ? "ok" : "failing"},
                              {"stopping", stopping_.load()}, {"checks", checks}}));
     }
@@ -304,11 +335,16 @@ void PaymentService::Post(const Request& request, const Respond& respond, const 
                             {{"error", "this token may only pay: " + parsed.operation.dump() + " needs the admin token"},
                              {"field", "operation"}}));
     std::string owner;
-    if (!who.admin && store_->OwnerOf(key, &owner) && !owner.empty() && owner != who.id)
+    if (!who.admin && store_->OwnerOf(key, &owner) && owner != who.id)
         return respond(Json(request, http::status::unprocessable_entity,
                             {{"error", "this key was used by another token"}, {"field", "Idempotency-Key"}}));
-    OperationInfo op{key,           parsed.operation, parsed.lane, parsed.traceId, parsed.currency,
-                     JournalTimeNow(), who.id};
+    // The run's id is made here and written with the start, before the run
+    // exists: after a restart the key is matched to its run by it alone.
+    OperationInfo op{key, parsed.operation, parsed.lane, parsed.traceId, parsed.currency, JournalTimeNow(), who.id,
+                     NewRunId()};
+    if (op.run.empty())
+        return respond(Json(request, http::status::service_unavailable,
+                            {{"error", "the system has no random source: nothing was run"}}));
     // The answer goes out when the run ends, to every request with the key,
     // or as "running" once the request has waited long enough.
     Request copy = request;
@@ -407,29 +443,40 @@ void PaymentService::Run(const OperationInfo& op, const std::vector<std::string>
 {
     RunReport report;
     std::string pending;
+    bool overflowed = false;
     platform::RunWatch watch;
-    watch.started = [&](unsigned long pid) { store_->NoteProcess(op.key, pid); };
     watch.reported = [&](const char* bytes, std::size_t size) {
+        if (overflowed) return;
         pending.append(bytes, size);
         for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
             nlohmann::json line = nlohmann::json::parse(pending.substr(0, end), nullptr, false);
             pending.erase(0, end + 1);
-            if (!line.is_object()) continue;
+            // Only the lines of the run that this key started count.
+            if (!line.is_object() || line.value("run", "") != op.run) continue;
             std::string event = line.value("event", "");
-            if (event == "call" && report.call.is_null()) {
-                report.call = line;
-                store_->NoteRun(op.key, line.value("run", ""));
-            } else if (event == "end" && report.end.is_null() &&
-                       (report.call.is_null() || line.value("run", "") == report.call.value("run", ""))) {
-                report.end = line;
-            }
+            if (event == "call" && report.call.is_null()) report.call = line;
+            else if (event == "end" && report.end.is_null()) report.end = line;
+        }
+        // Longer than any line Brennick writes: not Brennick's report. What
+        // the run did is then unknown, and the bytes are not kept.
+        if (pending.size() > JournalLineLimit()) {
+            overflowed = true;
+            report.call = nullptr;
+            report.end = nullptr;
+            std::string().swap(pending);
         }
     };
-    platform::ProgramRun run = platform::RunProgram(brennick_, switches, kOutputLimit, watch);
+    const std::vector<std::string> environment = {std::string(platform::kRunIdVariable) + "=" + op.run};
+    platform::ProgramRun run = platform::RunProgram(brennick_, switches, environment, kOutputLimit, watch);
     report.started = run.started;
     report.startError = run.error;
     if (run.started && run.exited) report.exitCode = run.exitCode;
     report.diagnostics = run.output;
+    if (overflowed) {
+        // Unknown, whatever the exit code says: the run may have charged.
+        report.call = {{"run", op.run}};
+        report.diagnostics.clear();
+    }
     nlohmann::json answer = MakeAnswer(op, report);
     MaskCardData(&answer);
     store_->Finish(op.key, answer);

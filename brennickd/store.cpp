@@ -39,6 +39,9 @@ nlohmann::json InfoJson(const OperationInfo& op)
     nlohmann::json j = {{"operation", op.operation}, {"lane", op.lane}, {"trace_id", op.traceId},
                         {"currency", op.currency}, {"started", op.started}};
     if (!op.owner.empty()) j["owner"] = op.owner;
+    if (!op.run.empty()) j["run"] = op.run;
+    // A trace id is the register's text: it may hold a card number.
+    MaskCardData(&j);
     return j;
 }
 
@@ -53,6 +56,7 @@ OperationInfo InfoOf(const std::string& key, const nlohmann::json& j)
     op.currency = j.value("currency", "");
     op.started = j.value("started", "");
     op.owner = j.value("owner", "");
+    op.run = j.value("run", "");
     return op;
 }
 
@@ -70,7 +74,7 @@ bool FindAnswer(const std::string& line, const nlohmann::json& answer, std::size
 
 }  // namespace
 
-bool OperationStore::Open(const std::string& folder, int keepDays, JournalSearch search, std::string* reason)
+bool OperationStore::Open(const std::string& folder, int keepDays, RunEndSearch search, std::string* reason)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     keepDays_ = keepDays;
@@ -86,12 +90,19 @@ bool OperationStore::Open(const std::string& folder, int keepDays, JournalSearch
         *reason = "the state file " + path_ + " cannot be opened for appending";
         return false;
     }
-    // Keys whose runs were cut off by a stop: their end may be in the journal.
-    for (auto& [key, e] : entries_) {
-        nlohmann::json ignored;
-        if (e.live && !e.live->running) Reconcile(key, &e, &ignored);
-    }
     return true;
+}
+
+void OperationStore::SettleCutOff()
+{
+    // Keys whose runs were cut off by a stop: their end may be in the journal.
+    std::vector<std::string> keys;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& [key, e] : entries_)
+            if (e.live && !e.live->running) keys.push_back(key);
+    }
+    for (const std::string& key : keys) Settle(key);
 }
 
 void OperationStore::Load(std::istream& in)
@@ -158,10 +169,9 @@ void OperationStore::LoadLine(std::string_view line, std::uint64_t lineAt)
         e.live = std::make_unique<Live>();
         e.live->op = InfoOf(key, j.contains("op") ? j["op"] : nlohmann::json{{"lane", j.value("lane", "")}});
         e.owner = e.live->op.owner;
-    } else if (event == "process" && e.live) {
-        e.live->pid = j.value("pid", 0UL);
-    } else if (event == "run" && e.live) {
-        e.live->run = j.value("run", "");
+    } else if (event == "run" && e.live && e.live->op.run.empty()) {
+        // An older brennickd heard the run's id from its call line.
+        e.live->op.run = j.value("run", "");
     } else if ((event == "end" || event == "done") && j.contains("answer")) {
         std::size_t from = 0, length = 0;
         if (!FindAnswer(std::string(line), j["answer"], &from, &length)) return;
@@ -204,14 +214,8 @@ std::string OperationStore::DoneLine(const std::string& key, const Entry& e, con
 
 std::string OperationStore::StartLines(const std::string& key, const Entry& e)
 {
-    std::string lines = nlohmann::json{{"event", "start"}, {"key", key}, {"hash", Hex(e.bodyHash)},
-                                       {"op", InfoJson(e.live->op)}}
-                            .dump();
-    if (e.live->pid != 0)
-        lines += "\n" + nlohmann::json{{"event", "process"}, {"key", key}, {"pid", e.live->pid}}.dump();
-    if (!e.live->run.empty())
-        lines += "\n" + nlohmann::json{{"event", "run"}, {"key", key}, {"run", e.live->run}}.dump();
-    return lines;
+    return nlohmann::json{{"event", "start"}, {"key", key}, {"hash", Hex(e.bodyHash)}, {"op", InfoJson(e.live->op)}}
+        .dump();
 }
 
 nlohmann::json OperationStore::StoredAnswer(const Entry& e)
@@ -227,18 +231,16 @@ nlohmann::json OperationStore::Unknown(const std::string& key, const Live& live)
 {
     RunReport report;
     report.started = true;
-    report.call = {{"run", live.run.empty() ? nlohmann::json() : nlohmann::json(live.run)}};
+    report.call = {{"run", live.op.run.empty() ? nlohmann::json() : nlohmann::json(live.op.run)}};
     nlohmann::json a = MakeAnswer(live.op, report);
     a["key"] = key;
     a["text"] = "brennickd stopped during the run and its journal holds no end of it: check the terminal";
+    MaskCardData(&a);
     return a;
 }
 
-bool OperationStore::Reconcile(const std::string& key, Entry* e, nlohmann::json* answer)
+void OperationStore::Settled(const std::string& key, Entry* e, const nlohmann::json& end, nlohmann::json* answer)
 {
-    if (!search_) return false;
-    nlohmann::json end = search_(e->live->run, e->live->pid, e->live->op.started);
-    if (!end.is_object()) return false;
     RunReport report;
     report.started = true;
     report.end = end;
@@ -247,10 +249,34 @@ bool OperationStore::Reconcile(const std::string& key, Entry* e, nlohmann::json*
     e->endedAt = Now();
     std::size_t from = 0;
     std::string line = DoneLine(key, *e, answer->dump(), &from);
-    if (!Append(line, &e->offset, from)) return true;   // answered, kept for the next start
+    if (!Append(line, &e->offset, from)) return;   // answered, kept for the next start
     e->length = static_cast<std::uint32_t>(line.size() - 1 - from);
     e->live.reset();
-    return true;
+}
+
+nlohmann::json OperationStore::Settle(const std::string& key)
+{
+    OperationInfo op;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = entries_.find(key);
+        if (it == entries_.end()) return nullptr;
+        if (!it->second.live) return StoredAnswer(it->second);
+        op = it->second.live->op;
+    }
+    // The journal is read without the lock: payments go on meanwhile.
+    nlohmann::json end = search_ && !op.run.empty() ? search_(op.run, op.started) : nlohmann::json();
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = entries_.find(key);
+    if (it == entries_.end()) return nullptr;
+    Entry& e = it->second;
+    if (!e.live) return StoredAnswer(e);
+    nlohmann::json answer;
+    if (end.is_object())
+        Settled(key, &e, end, &answer);
+    else
+        answer = Unknown(key, *e.live);
+    return answer;
 }
 
 bool OperationStore::Compact()
@@ -336,7 +362,18 @@ bool OperationStore::WantsCompaction()
 OperationStore::Begin OperationStore::Start(const OperationInfo& op, const std::string& canonical,
                                             const Waiter& waiter, nlohmann::json* answer)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Begin begun = StartLocked(op, canonical, waiter, answer);
+        if (begun != Begin::kDone || !answer->is_null()) return begun;
+    }
+    *answer = Settle(op.key);
+    return Begin::kDone;
+}
+
+OperationStore::Begin OperationStore::StartLocked(const OperationInfo& op, const std::string& canonical,
+                                                  const Waiter& waiter, nlohmann::json* answer)
+{
     std::uint64_t hash = HashOf(canonical);
     auto it = entries_.find(op.key);
     if (it != entries_.end()) {
@@ -346,11 +383,8 @@ OperationStore::Begin OperationStore::Start(const OperationInfo& op, const std::
             e.live->waiters.push_back(waiter);
             return Begin::kRunning;
         }
-        if (e.live) {
-            if (!Reconcile(op.key, &e, answer)) *answer = Unknown(op.key, *e.live);
-            return Begin::kDone;
-        }
-        *answer = StoredAnswer(e);
+        // Cut off: settled from the journal without the lock.
+        *answer = e.live ? nlohmann::json() : StoredAnswer(e);
         return Begin::kDone;
     }
     if (lanes_.count(op.lane) != 0) return Begin::kLaneBusy;
@@ -366,25 +400,6 @@ OperationStore::Begin OperationStore::Start(const OperationInfo& op, const std::
     entries_.emplace(op.key, std::move(e));
     lanes_[op.lane] = op.key;
     return Begin::kStarted;
-}
-
-void OperationStore::NoteProcess(const std::string& key, unsigned long pid)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = entries_.find(key);
-    if (it == entries_.end() || !it->second.live) return;
-    it->second.live->pid = pid;
-    // Hints for a restart; without them the key is answered "unknown".
-    Append(nlohmann::json{{"event", "process"}, {"key", key}, {"pid", pid}}.dump(), nullptr, 0, false);
-}
-
-void OperationStore::NoteRun(const std::string& key, const std::string& run)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = entries_.find(key);
-    if (it == entries_.end() || !it->second.live) return;
-    it->second.live->run = run;
-    Append(nlohmann::json{{"event", "run"}, {"key", key}, {"run", run}}.dump(), nullptr, 0, false);
 }
 
 void OperationStore::Finish(const std::string& key, const nlohmann::json& answer)
@@ -412,22 +427,20 @@ void OperationStore::Finish(const std::string& key, const nlohmann::json& answer
 
 nlohmann::json OperationStore::Lookup(const std::string& key)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = entries_.find(key);
-    if (it == entries_.end()) return nullptr;
-    Entry& e = it->second;
-    if (e.live && e.live->running) {
-        nlohmann::json a = {{"key", key}, {"state", "running"}, {"started", e.live->op.started},
-                            {"lane", e.live->op.lane.empty() ? nlohmann::json() : nlohmann::json(e.live->op.lane)}};
-        if (!e.live->run.empty()) a["run"] = e.live->run;
-        return a;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = entries_.find(key);
+        if (it == entries_.end()) return nullptr;
+        Entry& e = it->second;
+        if (e.live && e.live->running) {
+            nlohmann::json a = {{"key", key}, {"state", "running"}, {"started", e.live->op.started},
+                                {"lane", e.live->op.lane.empty() ? nlohmann::json() : nlohmann::json(e.live->op.lane)}};
+            if (!e.live->op.run.empty()) a["run"] = e.live->op.run;
+            return a;
+        }
+        if (!e.live) return StoredAnswer(e);
     }
-    nlohmann::json answer;
-    if (e.live) {
-        if (!Reconcile(key, &e, &answer)) answer = Unknown(key, *e.live);
-        return answer;
-    }
-    return StoredAnswer(e);
+    return Settle(key);
 }
 
 bool OperationStore::OwnerOf(const std::string& key, std::string* owner)

@@ -23,9 +23,9 @@
 class OperationStore {
 public:
     using Waiter = std::function<void(const nlohmann::json& answer)>;
-    // Looks a run up in Brennick's journal: its end line, or null.
-    using JournalSearch = std::function<nlohmann::json(const std::string& run, unsigned long pid,
-                                                       const std::string& started)>;
+    // Looks a run up in Brennick's journal by the id brennickd gave it: its
+    // end line, or null. Called without the store's lock held.
+    using RunEndSearch = std::function<nlohmann::json(const std::string& run, const std::string& started)>;
 
     enum class Begin { kStarted, kRunning, kDone, kOtherBody, kLaneBusy, kNotRecorded };
 
@@ -33,7 +33,9 @@ public:
     // or lines can be merged. A key that started and never ended is looked
     // up in the journal; without its end there it is answered "unknown" and
     // never run again. False with a reason when the file cannot be used.
-    bool Open(const std::string& folder, int keepDays, JournalSearch search, std::string* reason);
+    bool Open(const std::string& folder, int keepDays, RunEndSearch search, std::string* reason);
+    // Looks up in the journal the keys that a stop cut off (after Open).
+    void SettleCutOff();
     // Writes the state anew without expired answers (new file, flushed,
     // renamed over the old one, folder flushed). False when that failed;
     // the old file then stays in use.
@@ -41,15 +43,13 @@ public:
     // True when compacting would drop an answer or merge lines.
     bool WantsCompaction();
 
-    // For a key never seen: records its start (on disk; kNotRecorded when
-    // that failed, and nothing is held) and holds its lane. For a key seen:
+    // For a key never seen: records its start with the run id that op
+    // carries (on disk; kNotRecorded when that failed, and nothing is held)
+    // and holds its lane. For a key seen:
     // kRunning (waiter is called with the answer later), kDone (answer
     // filled), kOtherBody; kLaneBusy when another key holds the lane.
     Begin Start(const OperationInfo& op, const std::string& canonical, const Waiter& waiter,
                 nlohmann::json* answer);
-    // What the run told so far, kept for a restart in the middle of it.
-    void NoteProcess(const std::string& key, unsigned long pid);
-    void NoteRun(const std::string& key, const std::string& run);
     // Records the end, frees the lane and answers every waiter; the answer
     // goes out also when the end line could not be written.
     void Finish(const std::string& key, const nlohmann::json& answer);
@@ -65,10 +65,8 @@ public:
 
 private:
     struct Live {
-        OperationInfo op;
+        OperationInfo op;       // op.run: the run's id, "" for a start of an older brennickd
         std::vector<Waiter> waiters;
-        unsigned long pid = 0;
-        std::string run;
         bool running = false;   // false: started before a restart, end unknown
     };
     struct Entry {
@@ -80,11 +78,16 @@ private:
         std::unique_ptr<Live> live;      // while not done
     };
 
+    Begin StartLocked(const OperationInfo& op, const std::string& canonical, const Waiter& waiter,
+                      nlohmann::json* answer);
     bool Append(const std::string& line, std::uint64_t* answerAt = nullptr, std::size_t answerFrom = 0,
                 bool flush = true);
     nlohmann::json StoredAnswer(const Entry& e);
     nlohmann::json Unknown(const std::string& key, const Live& live);
-    bool Reconcile(const std::string& key, Entry* e, nlohmann::json* answer);
+    // The answer of a key whose run was cut off: from the journal's end line
+    // of its run where there is one (then kept), else "unknown".
+    nlohmann::json Settle(const std::string& key);
+    void Settled(const std::string& key, Entry* e, const nlohmann::json& end, nlohmann::json* answer);
     void Load(std::istream& in);
     void LoadLine(std::string_view line, std::uint64_t lineAt);
     std::string DoneLine(const std::string& key, const Entry& e, const std::string& answer, std::size_t* answerFrom);
@@ -100,5 +103,5 @@ private:
     bool endsInLineFeed_ = true;
     bool healthy_ = true;
     int keepDays_ = 90;
-    JournalSearch search_;
+    RunEndSearch search_;
 };

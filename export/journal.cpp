@@ -87,6 +87,18 @@ void AddMasked(JsonLine* j, const char* key, const char* text)
     AddMasked(j, key, text, std::strlen(text));
 }
 
+// A report channel whose reader has gone or does not read is given up: the
+// run goes on without it, and says so.
+void Report(std::size_t size)
+{
+    if (g_report == platform::kNoFile || platform::WriteReport(g_report, g_line, size)) return;
+    unsigned long ignored;
+    platform::CloseFile(g_report, &ignored);
+    g_report = platform::kNoFile;
+    platform::WriteStandardError("report: nobody reads the channel named by BRENNICK_REPORT: the run goes on "
+                                 "without it");
+}
+
 // One write per line: concurrent runs appending to the same file never
 // interleave. A line that did not fit is not written at all.
 enum Destination { kJournal = 1, kReport = 2 };
@@ -98,8 +110,23 @@ void WriteLine(JsonLine* j, int to)
     if ((to & kJournal) != 0 && g_journal != platform::kNoFile) {
         platform::AppendLine(g_journal, g_line, size);
     }
-    if ((to & kReport) != 0 && g_report != platform::kNoFile)
-        platform::WriteReport(g_report, g_line, size);
+    if ((to & kReport) != 0) Report(size);
+}
+
+// The id that the starter of the run gave with its channel: it knows the
+// run by it before any line comes, and finds it again in the journal. Only
+// an id of the run's own form is taken.
+void TakeGivenRunId()
+{
+    char given[64];
+    if (!platform::EnvironmentValue(platform::kRunIdVariable, given, sizeof given)) return;
+    bool valid = std::strlen(given) == sizeof g_runId - 1;
+    for (const char* c = given; valid && *c != '\0'; ++c) valid = (*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f');
+    if (valid)
+        std::memcpy(g_runId, given, sizeof g_runId);
+    else
+        platform::WriteStandardError("journal: BRENNICK_RUN is not a run id of 16 hexadecimal digits: the run "
+                                     "keeps its own");
 }
 
 void AddField(JsonLine* j, const char* key, const char* field, std::size_t width)
@@ -195,6 +222,11 @@ std::size_t MaskArguments(const char* text, const TextSpan* spans, int spanCount
     return n;
 }
 
+std::size_t JournalLineLimit()
+{
+    return kLineSize;
+}
+
 void BeginJournalRun()
 {
     unsigned char random[8] = {};
@@ -215,6 +247,7 @@ void BeginJournalRun()
 void OpenJournal()
 {
     g_report = platform::OpenReportChannel();
+    if (g_report != platform::kNoFile) TakeGivenRunId();
     if (g_journalFolder[0] == '\0') return;
     platform::LocalTime t = platform::LocalNow();
     char name[] = "brennick-YYYYMMDD.jsonl";
@@ -279,7 +312,7 @@ bool JournalCall(const char* argumentText, const TextSpan* spans, int spanCount,
         if (flushed == platform::FlushResult::kFailed) return false;
         if (flushed == platform::FlushResult::kUnsupported) *flushUnsupported = true;
     }
-    if (g_report != platform::kNoFile) platform::WriteReport(g_report, g_line, size);
+    Report(size);
     return true;
 }
 
@@ -297,7 +330,7 @@ void JournalEnd(const RunEnd& end)
         // The one who started the run prints the slip; the journal keeps none.
         BuildEnd(&j, end, true);
         WriteLine(&j, kReport);
-        platform::CloseFile(g_report, &ignored);
+        if (g_report != platform::kNoFile) platform::CloseFile(g_report, &ignored);
         g_report = platform::kNoFile;
     }
 }

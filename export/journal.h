@@ -38,6 +38,10 @@ struct TextSpan {
     std::size_t end;
 };
 
+// The longest line the journal or the report channel carries, line feed
+// included: a reader may take anything longer for a fault.
+std::size_t JournalLineLimit();
+
 // Draws the run's id; the first thing a run does, so that every line of the
 // run carries it.
 void BeginJournalRun();

@@ -146,7 +146,9 @@ int CloseResultFiles(ResultFiles* files)
         // call reach nobody: the caller would find no answer, or another one.
         if (!platform::IsFileAtPath(files->handle[i], files->fullPath[i]))
             Remember(files, i, kFileGone);
-        if (!platform::CloseFile(files->handle[i], &code)) Remember(files, i, code);
+        // A file system that cannot flush keeps the run going, as at the
+        // start, and the run says that its answer is not known to be kept.
+        if (!platform::CloseFlushed(files->handle[i], &code, &files->flushUnsupported)) Remember(files, i, code);
         files->handle[i] = platform::kNoFile;
     }
     if (files->firstFailed < 0) return 0;

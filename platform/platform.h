@@ -103,11 +103,19 @@ bool AppendLine(FileHandle file, const char* bytes, std::size_t size);
 // descriptor number on POSIX, a handle value on Windows, in decimal). The
 // journal's lines go there too. kNoFile without one, or when the name is not
 // an open descriptor or handle; the channel is kept from the library's own
-// children. WriteReport writes bytes whole; a reader that has gone away
-// fails the write and ends nothing.
+// children. WriteReport writes bytes whole; a reader that has gone away, or
+// that has not read for kReportWaitMilliseconds, fails the write and ends
+// nothing.
 constexpr const char* kReportVariable = "BRENNICK_REPORT";
+constexpr unsigned long long kReportWaitMilliseconds = 5000;
 FileHandle OpenReportChannel();
 bool WriteReport(FileHandle channel, const char* bytes, std::size_t size);
+// The run id that the program which started this one may give beside the
+// report channel, so that it knows the run's lines before the first comes.
+constexpr const char* kRunIdVariable = "BRENNICK_RUN";
+// The value of an environment variable, terminated, in out; false when it
+// is not set or does not fit. Allocates nothing.
+bool EnvironmentValue(const char* name, char* out, std::size_t size);
 // Fills buffer from the system's random source; false when there is none.
 bool RandomBytes(void* buffer, std::size_t size);
 
@@ -147,7 +155,10 @@ bool MakeFullPath(const char* path, char* out, std::size_t size);
 // or replaced since it was opened, and named by nothing else (a second hard
 // link would let another name receive what is written).
 bool IsFileAtPath(FileHandle file, const char* path);
+// Flushes, then closes. A file system that cannot flush is no failure:
+// CloseFlushed tells it in *flushUnsupported.
 bool CloseFile(FileHandle file, unsigned long* errorCode);
+bool CloseFlushed(FileHandle file, unsigned long* errorCode, bool* flushUnsupported);
 
 // An exclusive lock of the whole process on a file, released by UnlockFile,
 // by closing the file or by the process's end. A child process does not

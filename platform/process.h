@@ -27,13 +27,16 @@ struct RunWatch {
 };
 
 // Runs program with these arguments, each passed as one word (on Windows one
-// word of a command line; none may hold a blank or a quote), with standard
+// word of a command line; none may hold a blank or a quote), the caller's
+// environment with the variables of environment ("NAME=VALUE") in place of
+// any of those names, with standard
 // input closed, standard output and error read (at most outputLimit bytes
 // kept) and a report channel. The program inherits these and nothing else
 // of the caller. Returns when the program has ended, whatever a process it
 // left behind still holds open.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      std::size_t outputLimit, const RunWatch& watch);
+                      const std::vector<std::string>& environment, std::size_t outputLimit,
+                      const RunWatch& watch);
 
 // The folder of the running program.
 std::string OwnFolder();

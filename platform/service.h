@@ -26,6 +26,9 @@ bool AskServiceToReload(const std::string& name, std::string* message);
 // Puts an error in the system's log where a service has no standard error
 // (the Windows Event Log, source name); nothing elsewhere.
 void ReportServiceError(const std::string& name, const std::string& text);
+// A reader of the service's output that goes away fails the write instead
+// of ending the process (SIGPIPE ignored; nothing to do on Windows).
+void IgnoreBrokenPipes();
 // The signal that asks a running service to read its settings again
 // (SIGHUP); 0 where there is none.
 int ReloadSignal();

@@ -86,9 +86,10 @@ TerminalState LoadState(const std::string& path, std::uint64_t freshSequence)
     TerminalState fresh;
     fresh.sequence = freshSequence;
 
-    std::ifstream in(path, std::ios::binary);
+    std::string content;
+    std::istringstream in(ReadStateFile(path, &content) ? content : std::string());
     std::string line;
-    if (!in || !std::getline(in, line) || (line != kHeader && line != kHeaderWithoutLast))
+    if (!std::getline(in, line) || (line != kHeader && line != kHeaderWithoutLast))
         return fresh;
 
     TerminalState state;
@@ -123,27 +124,6 @@ TerminalState LoadState(const std::string& path, std::uint64_t freshSequence)
     return state;
 }
 
-namespace {
-
-// Through a temporary file and a rename: a crash never leaves half a file.
-void Replace(const std::string& path, const std::string& content)
-{
-    std::string temporary = path + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return;
-        out << content;
-        if (!out) return;
-    }
-    std::error_code ec;
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        fs::remove(path, ec);
-        fs::rename(temporary, path, ec);
-    }
-}
-
-}  // namespace
 
 void SaveState(const std::string& path, const TerminalState& state)
 {
@@ -159,7 +139,7 @@ void SaveState(const std::string& path, const TerminalState& state)
         out << e.rrn << ' ' << e.operation << ' ' << e.amount << ' ' << e.currency << ' '
             << e.authCode << ' ' << (e.cancelled ? 1 : 0) << ' ' << e.refunded << ' '
             << (e.original.empty() ? "-" : e.original) << "\n";
-    Replace(path, out.str());
+    ReplaceStateFile(path, out.str());
 }
 
 std::string CounterFilePath(const std::string& statePath)
@@ -169,7 +149,8 @@ std::string CounterFilePath(const std::string& statePath)
 
 std::uint64_t LoadCounter(const std::string& path, std::uint64_t fresh)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::string content;
+    std::istringstream in(ReadStateFile(path, &content) ? content : std::string());
     std::string word;
     std::uint64_t counter = 0;
     if (in >> word >> counter && word == "PAYSIM-COUNTER") return counter;
@@ -178,5 +159,5 @@ std::uint64_t LoadCounter(const std::string& path, std::uint64_t fresh)
 
 void SaveCounter(const std::string& path, std::uint64_t counter)
 {
-    Replace(path, "PAYSIM-COUNTER " + std::to_string(counter) + "\n");
+    ReplaceStateFile(path, "PAYSIM-COUNTER " + std::to_string(counter) + "\n");
 }

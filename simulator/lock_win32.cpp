@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "simulator/lock.h"
 
@@ -24,6 +26,33 @@ std::string DefaultStateFolder()
     // The temporary folder of Windows is the user's own.
     std::error_code ec;
     return std::filesystem::temp_directory_path(ec).string();
+}
+
+bool ReadStateFile(const std::string& path, std::string* content)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::stringstream s;
+    s << in.rdbuf();
+    *content = s.str();
+    return true;
+}
+
+void ReplaceStateFile(const std::string& path, const std::string& content)
+{
+    std::string temporary = path + ".new";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) return;
+        out << content;
+        if (!out) return;
+    }
+    std::error_code ec;
+    std::filesystem::rename(temporary, path, ec);
+    if (ec) {
+        std::filesystem::remove(path, ec);
+        std::filesystem::rename(temporary, path, ec);
+    }
 }
 
 void UnlockStateFolder(long lock)

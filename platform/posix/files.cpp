@@ -218,16 +218,24 @@ void FlushFolderEntry(const char* path)
     FlushFolderEntryChecked(path, &ignored);
 }
 
-bool CloseFile(FileHandle file, unsigned long* errorCode)
+bool CloseFlushed(FileHandle file, unsigned long* errorCode, bool* flushUnsupported)
 {
-    // The data must be on disk before the caller is told it may read it.
-    bool ok = ::fsync(static_cast<int>(file)) == 0;
-    if (!ok) *errorCode = static_cast<unsigned long>(errno);
+    // The data must be on disk before the caller is told it may read it;
+    // on a file system that cannot flush, it is as far as it can get.
+    FlushResult flushed = Flushed(::fsync(static_cast<int>(file)), errorCode);
+    if (flushed == FlushResult::kUnsupported) *flushUnsupported = true;
+    bool ok = flushed != FlushResult::kFailed;
     if (::close(static_cast<int>(file)) != 0 && ok) {
         *errorCode = static_cast<unsigned long>(errno);
         ok = false;
     }
     return ok;
+}
+
+bool CloseFile(FileHandle file, unsigned long* errorCode)
+{
+    bool ignored = false;
+    return CloseFlushed(file, errorCode, &ignored);
 }
 
 }  // namespace platform

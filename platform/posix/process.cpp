@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -37,7 +38,8 @@ bool Drain(int fd, std::string* into, std::size_t limit)
 }  // namespace
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      std::size_t outputLimit, const RunWatch& watch)
+                      const std::vector<std::string>& environment, std::size_t outputLimit,
+                      const RunWatch& watch)
 {
     ProgramRun run;
     int out[2], report[2];
@@ -64,15 +66,29 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    std::string named = std::string(kReportVariable) + "=" + std::to_string(kReportDescriptor);
+    std::vector<std::string> given = environment;
+    given.push_back(std::string(kReportVariable) + "=" + std::to_string(kReportDescriptor));
     std::vector<char*> env;
-    const std::string prefix = std::string(kReportVariable) + "=";
-    for (char** e = environ; *e != nullptr; ++e)
-        if (std::strncmp(*e, prefix.c_str(), prefix.size()) != 0) env.push_back(*e);
-    env.push_back(const_cast<char*>(named.c_str()));
+    for (char** e = environ; *e != nullptr; ++e) {
+        bool replaced = false;
+        for (const std::string& g : given)
+            replaced = replaced || std::strncmp(*e, g.c_str(), g.find('=') + 1) == 0;
+        if (!replaced) env.push_back(*e);
+    }
+    for (std::string& g : given) env.push_back(g.data());
     env.push_back(nullptr);
+    // Signals that this service ignores (a vanished reader of its output)
+    // come to the program as they would to any.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    int status = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), env.data());
+    int status = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), env.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(report[1]);

@@ -1,11 +1,13 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace platform {
@@ -34,8 +36,28 @@ bool WriteReport(FileHandle channel, const char* bytes, std::size_t size)
     sigemptyset(&pipeOnly);
     sigaddset(&pipeOnly, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeOnly, &before);
-    unsigned long error = 0;
-    bool ok = WriteWholly(channel, bytes, size, &error);
+    // A reader that does not read must not hold the run: the pipe is written
+    // without blocking, and waited for only so long.
+    const int fd = static_cast<int>(channel);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK) == 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const unsigned long long deadline = MonotonicMilliseconds() + kReportWaitMilliseconds;
+    int error = 0;
+    while (size > 0 && error == 0) {
+        ssize_t n = ::write(fd, bytes, size);
+        if (n > 0) {
+            bytes += n;
+            size -= static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EAGAIN) {
+            unsigned long long now = MonotonicMilliseconds();
+            if (now >= deadline) error = EAGAIN;
+            pollfd ready = {fd, POLLOUT, 0};
+            if (error == 0) ::poll(&ready, 1, static_cast<int>(deadline - now));
+        } else if (n < 0 && errno != EINTR) {
+            error = errno;
+        }
+    }
+    bool ok = error == 0;
     if (!ok && error == EPIPE && !sigismember(&before, SIGPIPE)) {
         const timespec none = {0, 0};
         while (sigtimedwait(&pipeOnly, nullptr, &none) < 0 && errno == EINTR) {
@@ -43,6 +65,14 @@ bool WriteReport(FileHandle channel, const char* bytes, std::size_t size)
     }
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
     return ok;
+}
+
+bool EnvironmentValue(const char* name, char* out, std::size_t size)
+{
+    const char* value = std::getenv(name);
+    if (value == nullptr || std::strlen(value) >= size) return false;
+    std::strcpy(out, value);
+    return true;
 }
 
 }  // namespace platform

@@ -37,9 +37,19 @@ bool SecretFileIsPrivate(const std::string& path, std::string* reason)
 {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return true;   // its reading says why
+    if ((st.st_mode & S_IWOTH) != 0) {
+        *reason = "the token file " + path + " may be written by anybody: chmod o-w " + path;
+        return false;
+    }
     if ((st.st_mode & S_IROTH) == 0) return true;
     *reason = "the token file " + path + " may be read by anybody: chmod o-r " + path;
     return false;
+}
+
+bool OthersMayWrite(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWOTH) != 0;
 }
 
 std::string Sha256Hex(const std::string& text)

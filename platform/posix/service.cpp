@@ -47,4 +47,9 @@ void ReportServiceError(const std::string&, const std::string&)
     // systemd's journal reads standard error, where the message went.
 }
 
+void IgnoreBrokenPipes()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 }  // namespace platform

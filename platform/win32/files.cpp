@@ -175,17 +175,24 @@ void WriteStandardError(const char* line)
     WriteFile(h, "\r\n", 2, &n, nullptr);
 }
 
-bool CloseFile(FileHandle file, unsigned long* errorCode)
+bool CloseFlushed(FileHandle file, unsigned long* errorCode, bool* flushUnsupported)
 {
-    HANDLE h = reinterpret_cast<HANDLE>(file);
-    // The data must be on disk before the caller is told it may read it.
-    bool ok = FlushFileBuffers(h) != 0;
-    if (!ok) *errorCode = GetLastError();
-    if (!CloseHandle(h) && ok) {
+    // The data must be on disk before the caller is told it may read it;
+    // on a file system that cannot flush, it is as far as it can get.
+    FlushResult flushed = FlushFileChecked(file, errorCode);
+    if (flushed == FlushResult::kUnsupported) *flushUnsupported = true;
+    bool ok = flushed != FlushResult::kFailed;
+    if (!CloseHandle(reinterpret_cast<HANDLE>(file)) && ok) {
         *errorCode = GetLastError();
         ok = false;
     }
     return ok;
+}
+
+bool CloseFile(FileHandle file, unsigned long* errorCode)
+{
+    bool ignored = false;
+    return CloseFlushed(file, errorCode, &ignored);
 }
 
 }  // namespace platform

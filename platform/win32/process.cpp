@@ -25,21 +25,25 @@ bool Drain(HANDLE pipe, std::string* into, std::size_t limit)
     }
 }
 
-// The caller's environment with the report channel named, as CreateProcess
-// takes it: NAME=VALUE texts, each ended by a zero, and one more zero.
-std::string EnvironmentWith(const std::string& named)
+// The caller's environment with the given variables in place of theirs, as
+// CreateProcess takes it: NAME=VALUE texts, each ended by a zero, and one
+// more zero.
+std::string EnvironmentWith(const std::vector<std::string>& given)
 {
     std::string block;
-    const std::string prefix = std::string(kReportVariable) + "=";
     char* all = GetEnvironmentStringsA();
     for (const char* e = all; all != nullptr && *e != '\0'; e += lstrlenA(e) + 1) {
-        if (_strnicmp(e, prefix.c_str(), prefix.size()) == 0) continue;
+        bool replaced = false;
+        for (const std::string& g : given) replaced = replaced || _strnicmp(e, g.c_str(), g.find('=') + 1) == 0;
+        if (replaced) continue;
         block.append(e);
         block.push_back('\0');
     }
     if (all != nullptr) FreeEnvironmentStringsA(all);
-    block.append(named);
-    block.push_back('\0');
+    for (const std::string& g : given) {
+        block.append(g);
+        block.push_back('\0');
+    }
     block.push_back('\0');
     return block;
 }
@@ -47,7 +51,8 @@ std::string EnvironmentWith(const std::string& named)
 }  // namespace
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      std::size_t outputLimit, const RunWatch& watch)
+                      const std::vector<std::string>& environment, std::size_t outputLimit,
+                      const RunWatch& watch)
 {
     ProgramRun run;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -70,9 +75,10 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     for (const std::string& a : arguments) line += " " + a;
     std::vector<char> mutableLine(line.begin(), line.end());
     mutableLine.push_back('\0');
-    std::string environment = EnvironmentWith(
-        std::string(kReportVariable) + "=" +
-        std::to_string(static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(reportWrite))));
+    std::vector<std::string> given = environment;
+    given.push_back(std::string(kReportVariable) + "=" +
+                    std::to_string(static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(reportWrite))));
+    std::string block = EnvironmentWith(given);
 
     // Only these two handles go to the program, whatever else of ours is
     // inheritable (sockets among them).
@@ -93,7 +99,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     PROCESS_INFORMATION pi = {};
     BOOL ok = CreateProcessA(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE,
                              CREATE_NO_WINDOW | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0),
-                             environment.data(), nullptr, &si.StartupInfo, &pi);
+                             block.data(), nullptr, &si.StartupInfo, &pi);
     DWORD startError = ok ? 0 : GetLastError();
     if (listed) DeleteProcThreadAttributeList(si.lpAttributeList);
     CloseHandle(writeEnd);

@@ -29,4 +29,10 @@ bool WriteReport(FileHandle channel, const char* bytes, std::size_t size)
     return WriteWholly(channel, bytes, size, &error);
 }
 
+bool EnvironmentValue(const char* name, char* out, std::size_t size)
+{
+    DWORD n = GetEnvironmentVariableA(name, out, static_cast<DWORD>(size));
+    return n > 0 && n < size;
+}
+
 }  // namespace platform

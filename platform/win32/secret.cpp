@@ -91,6 +91,11 @@ bool WriteSecretFile(const std::string& path, const std::string& text, std::stri
     return ok;
 }
 
+bool OthersMayWrite(const std::string&)
+{
+    return false;
+}
+
 bool SecretFileIsPrivate(const std::string&, std::string*)
 {
     return true;

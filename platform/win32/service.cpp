@@ -184,4 +184,8 @@ int RunAsServiceProcess(const std::string& name, int (*body)(), void (*stop)(), 
     return g_code;
 }
 
+void IgnoreBrokenPipes()
+{
+}
+
 }  // namespace platform

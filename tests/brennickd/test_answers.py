@@ -163,7 +163,7 @@ class FullStateDisk(unittest.TestCase):
         self.addCleanup(s.close)
         s.stop()
         # The state folder on a 4 KiB tmpfs of brennickd's own, filled up.
-        fill = "mount -t tmpfs -o size=4k tmpfs \"$0\" && (cat /dev/zero > \"$0/fill\" 2>/dev/null; true) && exec \"$@\""
+        fill = "mount -t tmpfs -o size=4k,mode=0700 tmpfs \"$0\" && (cat /dev/zero > \"$0/fill\" 2>/dev/null; true) && exec \"$@\""
         s.args = ["unshare", "-m", "sh", "-c", fill, s.state] + s.args
         s.start()
         status, a, _ = s.pay("f", **SALE)
