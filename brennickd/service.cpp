@@ -182,6 +182,15 @@ http::status PaymentService::Authenticate(const Request& request, Credential* wh
     return http::status::ok;
 }
 
+// A page sees the keys it started, also those its revoked token left
+// pending once it has paired again; keys from before owners were kept are
+// the admin's.
+bool PaymentService::Owns(const Credential& who, const std::string& owner) const
+{
+    if (who.admin || (!owner.empty() && owner == who.id)) return true;
+    return !owner.empty() && !who.origin.empty() && tokens_->RevokedOrigin(owner) == who.origin;
+}
+
 bool PaymentService::OriginAllowed(const Request& request, std::string* origin) const
 {
     auto header = request.find(http::field::origin);
@@ -287,7 +296,7 @@ void PaymentService::Serve(const Request& request, const Respond& respond)
         std::string key = target.substr(operations.size() + 1), owner;
         // A page sees the keys it started; whether others exist is not its
         // business. Keys from before owners were kept are the admin's.
-        bool seen = store_->OwnerOf(key, &owner) && (who.admin || (!owner.empty() && owner == who.id));
+        bool seen = store_->OwnerOf(key, &owner) && Owns(who, owner);
         nlohmann::json found = seen ? store_->Lookup(key) : nlohmann::json();
         if (found.is_null())
             return respond(Json(request, http::status::not_found, {{"error", "no such key"}}));
@@ -335,7 +344,7 @@ void PaymentService::Post(const Request& request, const Respond& respond, const 
                             {{"error", "this token may only pay: " + parsed.operation.dump() + " needs the admin token"},
                              {"field", "operation"}}));
     std::string owner;
-    if (!who.admin && store_->OwnerOf(key, &owner) && owner != who.id)
+    if (store_->OwnerOf(key, &owner) && !Owns(who, owner))
         return respond(Json(request, http::status::unprocessable_entity,
                             {{"error", "this key was used by another token"}, {"field", "Idempotency-Key"}}));
     // The run's id is made here and written with the start, before the run

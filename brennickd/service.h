@@ -56,6 +56,7 @@ private:
     http::status Authenticate(const Request& request, Credential* who, std::string* refused) const;
     bool HostAllowed(const Request& request) const;
     bool OriginAllowed(const Request& request, std::string* origin) const;
+    bool Owns(const Credential& who, const std::string& owner) const;
     void Post(const Request& request, const Respond& respond, const Credential& who);
     void Pair(const Request& request, const Respond& respond);
     void Admin(const Request& request, const Respond& respond);

@@ -54,7 +54,7 @@ bool TokenBook::Open(const std::string& folder, std::string* reason)
     for (const nlohmann::json& t : all) {
         if (!t.is_object() || !t.contains("hash") || !t["hash"].is_string()) continue;
         byHash_[t["hash"]] = {t.value("id", ""), t.value("scope", "pay"), t.value("origin", ""),
-                              t.value("created", "")};
+                              t.value("created", ""), t.value("revoked", false)};
     }
     return true;
 }
@@ -62,9 +62,11 @@ bool TokenBook::Open(const std::string& folder, std::string* reason)
 bool TokenBook::Save(const std::map<std::string, Record>& byHash)
 {
     nlohmann::json all = nlohmann::json::array();
-    for (const auto& [hash, r] : byHash)
+    for (const auto& [hash, r] : byHash) {
         all.push_back({{"id", r.id}, {"scope", r.scope}, {"origin", r.origin}, {"created", r.created},
                        {"hash", hash}});
+        if (r.revoked) all.back()["revoked"] = true;
+    }
     // A new file, on disk, then renamed over the old one: a crash leaves
     // the one or the other, never half of each.
     std::string fresh = path_ + ".new";
@@ -130,7 +132,7 @@ bool TokenBook::Find(const std::string& token, Credential* found)
     std::string hash = platform::Sha256Hex(token);
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = byHash_.find(hash);
-    if (hash.empty() || it == byHash_.end()) return false;
+    if (hash.empty() || it == byHash_.end() || it->second.revoked) return false;
     *found = {it->second.scope == "admin", it->second.id, it->second.origin};
     return true;
 }
@@ -140,7 +142,8 @@ nlohmann::json TokenBook::List()
     std::lock_guard<std::mutex> lock(mutex_);
     nlohmann::json all = nlohmann::json::array();
     for (const auto& [hash, r] : byHash_)
-        all.push_back({{"id", r.id}, {"scope", r.scope}, {"origin", r.origin}, {"created", r.created}});
+        if (!r.revoked)
+            all.push_back({{"id", r.id}, {"scope", r.scope}, {"origin", r.origin}, {"created", r.created}});
     return all;
 }
 
@@ -149,15 +152,20 @@ bool TokenBook::Revoke(const std::string& id, bool* recorded)
     std::lock_guard<std::mutex> lock(mutex_);
     auto all = byHash_;
     bool found = false;
-    for (auto it = all.begin(); it != all.end();) {
-        if (it->second.id == id) {
-            it = all.erase(it);
-            found = true;
-        } else {
-            ++it;
-        }
+    for (auto& [hash, r] : all) {
+        if (r.id != id || r.revoked) continue;
+        r.revoked = true;
+        found = true;
     }
     *recorded = !found || Save(all);
     if (found && *recorded) byHash_.swap(all);
     return found;
+}
+
+std::string TokenBook::RevokedOrigin(const std::string& id)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [hash, r] : byHash_)
+        if (r.revoked && r.id == id) return r.origin;
+    return "";
 }

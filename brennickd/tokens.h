@@ -38,8 +38,12 @@ public:
     bool Find(const std::string& token, Credential* found);
     nlohmann::json List();
     // False when no token has that id; *recorded false when the change could
-    // not be written (the token is then kept: nothing changed).
+    // not be written (the token is then kept: nothing changed). A revoked
+    // token opens nothing; its id and origin stay known.
     bool Revoke(const std::string& id, bool* recorded);
+    // The origin of a revoked token; "" for any other id. A page that paired
+    // again finds what its revoked token left pending.
+    std::string RevokedOrigin(const std::string& id);
 
     static constexpr int kCodeSeconds = 300;
     static constexpr int kWrongCodes = 5;
@@ -47,6 +51,7 @@ public:
 private:
     struct Record {
         std::string id, scope, origin, created;
+        bool revoked = false;
     };
     struct Code {
         std::string digits;

@@ -94,6 +94,33 @@ class Browser(unittest.TestCase):
         self.assertTrue(self.pair_and_pay(origin, service).startswith("APPROVED 00"))
         self.assertEqual(service.journal_calls(), 1)
 
+    def test_a_token_revoked_while_polling_keeps_the_key_and_pairing_again_finishes_it(self):
+        from selenium.webdriver.common.by import By
+        from selenium.webdriver.support.ui import WebDriverWait
+        origin = self.serve_pages(https=False)
+        service = Service(["--allow-origin", origin, "--wait", "1"], env={"PAYSIM_DELAY_MS": "4000"})
+        self.addCleanup(service.close)
+        browser = self.open_browser()
+        browser.get("%s/register.html#service=%s" % (origin, service.base))
+        result = browser.find_element(By.ID, "result")
+
+        def pair():
+            code = service.request("POST", "/v1/pairing-codes", {"scope": "pay"})[1]["code"]
+            browser.find_element(By.ID, "code").clear()
+            browser.find_element(By.ID, "code").send_keys(code)
+            browser.find_element(By.ID, "pair").click()
+        pair()
+        WebDriverWait(browser, 30).until(lambda _: result.text == "paired")
+        browser.find_element(By.ID, "pay").click()
+        WebDriverWait(browser, 30).until(lambda _: "waiting for the terminal" in result.text)
+        token = service.request("GET", "/v1/tokens")[1]["tokens"][0]["id"]
+        self.assertEqual(service.request("DELETE", "/v1/tokens/" + token)[0], 200)
+        WebDriverWait(browser, 30).until(lambda _: result.text.startswith("NOT PAIRED"))
+        pair()
+        WebDriverWait(browser, 60).until(lambda _: result.text.startswith(("APPROVED", "REFUSED", "DECLINED")))
+        self.assertTrue(result.text.startswith("APPROVED 00"), result.text)
+        self.assertEqual(service.journal_calls(), 1)
+
 
 if __name__ == "__main__":
     unittest.main()

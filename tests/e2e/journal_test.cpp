@@ -6,6 +6,11 @@
 #include <functional>
 #include <set>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "e2e/e2e_fixture.h"
 #include "paylib/record.h"
 
@@ -356,6 +361,46 @@ TEST_F(Journal, CallLineAndEmptiedFilesAreOnDiskBeforeTheCallAndEachFileBeforeIt
     UnsetEnv("BRENNICK_FLUSH_LOG");
     SetTestEnv("BRENNICK_FAIL_FLUSH", "fsync:EIO");
     EXPECT_EQ(Run("/o1 /a221").exitCode, 3u);
+}
+#endif
+
+#ifndef _WIN32
+// The run id given beside a report channel names the run's lines; without
+// a channel, or in another form, it is not taken. A channel that nobody
+// reads holds the run a few seconds, no longer.
+TEST_F(Journal, GivenRunIdAndAReportChannelThatNobodyReads)
+{
+    int full[2];
+    ASSERT_EQ(::pipe(full), 0);
+    ::fcntl(full[1], F_SETFL, O_NONBLOCK);
+    const char block[512] = {};
+    while (::write(full[1], block, sizeof block) > 0) {
+    }
+    while (::write(full[1], block, 1) > 0) {
+    }
+    auto channel = [&full] {
+        ::dup2(full[1], 5);
+        ::setenv("BRENNICK_REPORT", "5", 1);
+    };
+    SetTestEnv("BRENNICK_RUN", "00000000000000ab");
+    auto began = std::chrono::steady_clock::now();
+    RunResult r = RunProgramWithArguments({"/o1 /a221"}, work.string(), channel);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(15));
+    ::close(full[0]);
+    ::close(full[1]);
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_NE(r.otherDiagnostics.find("report: nobody reads the channel"), std::string::npos) << r.otherDiagnostics;
+    EXPECT_EQ(Lines().back()["run"], "00000000000000ab");
+    EXPECT_EQ(Lines().back()["outcome"], "completed");
+    Run("/o1 /a221");
+    EXPECT_NE(Lines().back()["run"], "00000000000000ab");
+    ASSERT_EQ(::pipe(full), 0);
+    SetTestEnv("BRENNICK_RUN", "00000000000000AB");
+    r = RunProgramWithArguments({"/o1 /a221"}, work.string(), channel);
+    ::close(full[0]);
+    ::close(full[1]);
+    EXPECT_NE(Lines().back()["run"], "00000000000000AB");
+    EXPECT_NE(r.otherDiagnostics.find("BRENNICK_RUN is not a run id"), std::string::npos);
 }
 #endif
 

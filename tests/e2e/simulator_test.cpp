@@ -228,6 +228,25 @@ TEST_F(Simulator, LockThatCannotBeHadAnswersSystemMalfunctionAndKeepsTheState)
 }
 
 #ifndef _WIN32
+// A state folder that others may write is not the user's: refused before
+// anything is read from it. In a folder of its own, a link planted where the
+// state is written is replaced, never written through.
+TEST_F(Simulator, ForeignStateFolderIsRefusedAndNoPlantedLinkIsFollowed)
+{
+    fs::permissions(state, fs::perms::all);
+    RunResult r = Run("/o1 /a221");
+    fs::permissions(state, fs::perms::owner_all);
+    EXPECT_NE(Read(exchange / "output_ex.dat").find("RC=96"), std::string::npos);
+    EXPECT_NE(r.otherDiagnostics.find("paysim: the state folder " + state.string() + " is refused: others may write"),
+              std::string::npos)
+        << r.otherDiagnostics;
+    Write(base / "victim", "kept");
+    fs::create_symlink(base / "victim", state / "paysim-default.state.new");
+    fs::create_symlink(base / "victim", state / "paysim-counter");
+    EXPECT_EQ(Pay("/o1 /a221")["RC"], "00");
+    EXPECT_EQ(Read(base / "victim"), "kept");
+}
+
 TEST_F(Simulator, DefaultStateIsTheUsersOwn)
 {
     UnsetEnv("PAYSIM_STATE_DIR");
