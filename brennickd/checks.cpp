@@ -1,5 +1,6 @@
 #include "brennickd/checks.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -46,6 +47,29 @@ Check FolderWritable(const std::string& name, const std::string& what, const std
     return c;
 }
 
+// A file that a run writes, where it exists already: opened for writing as
+// the run would, not emptied. A file left by another user of the folder
+// that this service cannot write stops every payment of the lane.
+void FileWritable(Check* c, const std::string& what, const std::string& path)
+{
+    std::error_code ec;
+    if (!c->ok || !fs::exists(path, ec)) return;
+    platform::FileHandle file = platform::kNoFile;
+    bool created = false;
+    unsigned long code = 0;
+    bool opened = what == "journal file" ? platform::OpenForAppend(path.c_str(), &file)
+                                         : platform::OpenResultFile(path.c_str(), &file, &created, &code);
+    if (opened) {
+        platform::CloseFile(file, &code);
+        return;
+    }
+    if (code == 0) code = platform::LastErrorCode();
+    char words[256];
+    platform::DescribeError(code, words, sizeof words);
+    c->ok = false;
+    c->problem = "the " + what + " " + path + " cannot be opened for writing by this service: " + words;
+}
+
 }  // namespace
 
 std::vector<Check> CheckInstallation(const std::string& brennick)
@@ -64,7 +88,15 @@ std::vector<Check> CheckInstallation(const std::string& brennick)
     std::size_t separator = exchange.find_last_of(platform::kPathSeparator);
     exchange.resize(separator == std::string::npos ? 0 : separator);
     checks.push_back(FolderWritable("exchange", "the exchange folder (ExchangePath)", exchange.empty() ? "." : exchange));
-    if (g_journalFolder[0] != '\0')
+    for (const char* file : {g_outputDatPath, g_outputExDatPath, g_outputExTxtPath})
+        FileWritable(&checks.back(), "result file", file);
+    if (g_journalFolder[0] != '\0') {
         checks.push_back(FolderWritable("journal", "the journal folder (JournalPath)", g_journalFolder));
+        platform::LocalTime t = platform::LocalNow();
+        char name[40];
+        std::snprintf(name, sizeof name, "brennick-%04d%02d%02d.jsonl", t.year, t.month, t.day);
+        FileWritable(&checks.back(), "journal file",
+                     std::string(g_journalFolder) + platform::kPathSeparator + name);
+    }
     return checks;
 }

@@ -6,26 +6,51 @@
 #include <boost/beast/http.hpp>
 
 #include <chrono>
+#include <thread>
 
 namespace beast = boost::beast;
 namespace http = beast::http;
 namespace net = boost::asio;
 
-bool AskService(const Options& options, http::verb verb, const std::string& target, const std::string& body,
-                const std::string& token, int* status, nlohmann::json* answer, std::string* message)
+namespace {
+
+// A service on every address is reached on the loopback one.
+net::ip::address AddressOf(const Options& options, std::string* host)
 {
-    // A service on every address is reached on the loopback one.
     net::ip::address address = net::ip::make_address(options.address);
     if (address.is_unspecified())
         address = address.is_v6() ? net::ip::address(net::ip::address_v6::loopback())
                                   : net::ip::address(net::ip::address_v4::loopback());
-    std::string host = address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
-    host += ":" + std::to_string(options.port);
+    *host = address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
+    *host += ":" + std::to_string(options.port);
+    return address;
+}
+
+}  // namespace
+
+bool AskService(const Options& options, http::verb verb, const std::string& target, const std::string& body,
+                const std::string& token, int* status, nlohmann::json* answer, std::string* message)
+{
+    std::string host;
+    net::ip::address address = AddressOf(options, &host);
     net::io_context io;
     beast::tcp_stream stream(io);
-    stream.expires_after(std::chrono::seconds(30));
     beast::error_code ec;
-    stream.connect(net::ip::tcp::endpoint(address, options.port), ec);
+    // A service that was started a moment ago may not listen yet: it is
+    // given kWaitSeconds to, and asked once it does.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(kWaitSeconds);
+    for (;;) {
+        stream.expires_after(std::chrono::seconds(30));
+        stream.connect(net::ip::tcp::endpoint(address, options.port), ec);
+        if (!ec || std::chrono::steady_clock::now() >= until) break;
+        stream.close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    if (ec) {
+        *message = "brennickd does not answer on " + host + " after waiting " + std::to_string(kWaitSeconds) +
+                   " seconds for it: " + ec.message() + " (is the service running? systemctl status brennickd)";
+        return false;
+    }
     http::request<http::string_body> request{verb, target, 11};
     request.set(http::field::host, host);
     request.set(http::field::authorization, "Bearer " + token);

@@ -98,12 +98,14 @@ std::vector<std::string> g_args;
 // the requests that wait for them go on as they are.
 void Reload(PaymentService& service)
 {
+    platform::NotifyServiceManager("RELOADING=1");
     Options fresh;
     ServiceSettings settings;
     std::string message;
     if (!LoadOptions(g_args, DefaultConfig(), &fresh, &message) ||
         !ReadServiceSettings(fresh, &settings, &message)) {
         LogLine("reload refused, the settings in use are kept: " + message);
+        platform::NotifyServiceManager("READY=1");
         return;
     }
     service.Reload(settings);
@@ -112,6 +114,7 @@ void Reload(PaymentService& service)
     if (fresh.address != g_options.address || fresh.port != g_options.port ||
         fresh.stateFolder != g_options.stateFolder)
         LogLine("the address and the state folder change at the next start only");
+    platform::NotifyServiceManager("READY=1");
 }
 
 }  // namespace
@@ -122,6 +125,7 @@ void Reload(PaymentService& service)
 static void StopWhenIdle(boost::asio::io_context& io, PaymentService& service, OperationStore& store)
 {
     if (g_stopping.exchange(true)) return;
+    platform::NotifyServiceManager("STOPPING=1");
     service.BeginStop();
     LogLine("stopping: no new operations, " + std::to_string(store.Running()) + " running");
     std::thread([&io, &store] {
@@ -209,6 +213,9 @@ static int RunService()
     std::fflush(stdout);
     LogLine(std::string("started ") + BRENNICK_VERSION + " on " + bound.address().to_string() + ":" +
             std::to_string(bound.port()) + ", Brennick " + brennick);
+    // It listens and its checks passed: a "brennickd pair" right after the
+    // start finds it.
+    platform::NotifyServiceManager("READY=1");
     std::thread second([&io] { io.run(); });
     io.run();
     second.join();

@@ -29,6 +29,9 @@ void ReportServiceError(const std::string& name, const std::string& text);
 // A reader of the service's output that goes away fails the write instead
 // of ending the process (SIGPIPE ignored; nothing to do on Windows).
 void IgnoreBrokenPipes();
+// Tells the service manager how the service stands (systemd's sd_notify:
+// "READY=1", "STOPPING=1", "RELOADING=1"); nothing where there is none.
+void NotifyServiceManager(const char* state);
 // The signal that asks a running service to read its settings again
 // (SIGHUP); 0 where there is none.
 int ReloadSignal();

@@ -35,6 +35,10 @@ long LockStateFolder(const std::string& path)
     std::string lock = folder + "/paysim.lock";
     int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0660);
     if (fd < 0) return -1;
+    // In a folder shared with its group (set-group-ID), the group's other
+    // users must take the lock too, whatever this user's umask.
+    struct stat shared;
+    if (::stat(folder.c_str(), &shared) == 0 && (shared.st_mode & S_ISGID) != 0) ::fchmod(fd, 0660);
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);

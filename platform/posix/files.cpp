@@ -19,8 +19,21 @@ bool OpenResultFile(const char* path, FileHandle* file, bool* created, unsigned 
     int fd = ::open(path, flags);
     *created = false;
     if (fd < 0 && errno == ENOENT) {
-        fd = ::open(path, flags | O_CREAT | O_EXCL, 0644);
+        // The lane's group may read and write them, as far as the umask
+        // lets it; in a folder whose set-group-ID bit says that it is shared
+        // with its group, the group keeps both, whoever ran first.
+        fd = ::open(path, flags | O_CREAT | O_EXCL, 0660);
         *created = fd >= 0;
+        struct stat folder;
+        char parent[kFullPathSize];
+        const char* slash = std::strrchr(path, '/');
+        std::size_t n = slash == nullptr ? 0 : static_cast<std::size_t>(slash - path);
+        if (*created && n < sizeof parent) {
+            std::memcpy(parent, path, n);
+            parent[n] = '\0';
+            if (::stat(n == 0 ? (slash ? "/" : ".") : parent, &folder) == 0 && (folder.st_mode & S_ISGID) != 0)
+                ::fchmod(fd, 0660);
+        }
         // Another run made it in between.
         if (fd < 0 && errno == EEXIST) fd = ::open(path, flags);
     }

@@ -2,6 +2,10 @@
 
 #include <csignal>
 
+#ifdef BRENNICK_SYSTEMD
+#include <systemd/sd-daemon.h>
+#endif
+
 namespace platform {
 
 namespace {
@@ -45,6 +49,15 @@ int ReloadSignal()
 void ReportServiceError(const std::string&, const std::string&)
 {
     // systemd's journal reads standard error, where the message went.
+}
+
+void NotifyServiceManager(const char* state)
+{
+#ifdef BRENNICK_SYSTEMD
+    sd_notify(0, state);
+#else
+    (void)state;
+#endif
 }
 
 void IgnoreBrokenPipes()

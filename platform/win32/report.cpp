@@ -25,8 +25,27 @@ FileHandle OpenReportChannel()
 
 bool WriteReport(FileHandle channel, const char* bytes, std::size_t size)
 {
-    unsigned long error = 0;
-    return WriteWholly(channel, bytes, size, &error);
+    HANDLE h = reinterpret_cast<HANDLE>(channel);
+    // A reader that does not read must not hold the run: the pipe is written
+    // without waiting where it allows that, and waited for only so long.
+    DWORD mode = PIPE_READMODE_BYTE | PIPE_NOWAIT;
+    if (!SetNamedPipeHandleState(h, &mode, nullptr, nullptr)) {
+        unsigned long error = 0;
+        return WriteWholly(channel, bytes, size, &error);
+    }
+    const unsigned long long deadline = MonotonicMilliseconds() + kReportWaitMilliseconds;
+    while (size > 0) {
+        DWORD chunk = size > 65536 ? 65536 : static_cast<DWORD>(size), n = 0;
+        if (!WriteFile(h, bytes, chunk, &n, nullptr)) return false;
+        if (n == 0) {
+            if (MonotonicMilliseconds() >= deadline) return false;
+            Sleep(5);
+            continue;
+        }
+        bytes += n;
+        size -= n;
+    }
+    return true;
 }
 
 bool EnvironmentValue(const char* name, char* out, std::size_t size)

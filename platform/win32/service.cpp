@@ -184,6 +184,11 @@ int RunAsServiceProcess(const std::string& name, int (*body)(), void (*stop)(), 
     return g_code;
 }
 
+void NotifyServiceManager(const char*)
+{
+    // The service control manager hears of the start from RunAsServiceProcess.
+}
+
 void IgnoreBrokenPipes()
 {
 }

@@ -2,6 +2,7 @@
 its keys its own, the list and revoking."""
 import os
 import subprocess
+import time
 import unittest
 
 from service_fixture import BIN, Service
@@ -24,6 +25,20 @@ class Pairing(unittest.TestCase):
 
     def pair(self, code, origin=PAGE):
         return self.s.request("POST", "/v1/pair", {"code": code}, token=None, headers={"Origin": origin})
+
+    def test_pair_waits_for_a_service_that_starts_late(self):
+        port = self.s.base.rsplit(":", 1)[1]
+        self.s.stop()
+        waiting = subprocess.Popen([os.path.join(BIN, "brennickd"), "--token-file", os.path.join(self.s.root, "token"),
+                                    "--listen", "127.0.0.1:" + port, "pair"],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=self.s.env)
+        self.addCleanup(waiting.kill)
+        time.sleep(2)
+        self.s.args = [a.replace("127.0.0.1:0", "127.0.0.1:" + port) for a in self.s.args]
+        self.s.start()
+        out, err = waiting.communicate(timeout=30)
+        self.assertEqual(waiting.returncode, 0, err)
+        self.assertRegex(out, "^pairing code [0-9]{6} for a pay token")
 
     def test_a_page_pairs_once_and_its_token_is_its_own(self):
         said = self.admin("pair")

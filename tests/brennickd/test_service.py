@@ -28,6 +28,20 @@ class ServiceChecks(unittest.TestCase):
         self.assertEqual(run.returncode, 2)
         self.assertIn("the exchange folder (ExchangePath) %s is not a folder" % s.exchange, run.stderr)
 
+    def test_health_opens_the_result_files_a_payment_writes(self):
+        s = self.service()
+        self.assertEqual(s.pay("first", **SALE)[1]["state"], "approved")
+        dat = os.path.join(s.exchange, "output.dat")
+        # Left by another user of the folder, not writable for the service
+        # (root writes through any mode: only the immutable flag stops it).
+        lock = ["chattr", "+i", dat] if os.geteuid() == 0 else ["chmod", "0444", dat]
+        if subprocess.run(lock, capture_output=True).returncode != 0:
+            self.skipTest("no read-only files here")
+        self.addCleanup(subprocess.run, ["chattr", "-i", dat] if os.geteuid() == 0 else ["chmod", "0644", dat])
+        self.assertEqual(s.request("GET", "/v1/health", token=None)[0], 503)
+        self.assertIn("result file %s cannot be opened for writing" % dat,
+                      s.request("GET", "/v1/status")[1]["checks"]["exchange"])
+
     def test_health_log_and_the_tokens_words(self):
         s = self.service()
         self.assertEqual(s.request("GET", "/v1/health", token=None)[:2], (200, {"ok": True}))

@@ -544,3 +544,23 @@ TEST_F(EndToEnd, JournalLineCutByAFullDiskIsTakenBack)
     EXPECT_EQ(events.back(), "end\",");
     EXPECT_EQ(std::count(events.begin(), events.end(), "old\"}"), static_cast<long>(events.size() - 2));
 }
+
+// Result files are the lane's group's to read and write as far as the umask
+// lets them; in a folder shared with its group (set-group-ID) whoever ran
+// first, the group keeps both.
+TEST_F(EndToEnd, ResultFilesAreTheGroupsAsFarAsTheUmaskAndTheFolderSay)
+{
+    auto modeAfter = [&](mode_t mask) {
+        fs::remove_all(exchange);
+        fs::create_directories(exchange);
+        if (mask == 022) ::chmod(exchange.c_str(), 02770);
+        RunResult r = RunProgramWithArguments({"/o1 /a221"}, work.string(), [mask] { ::umask(mask); });
+        EXPECT_EQ(r.exitCode, 0u);
+        struct stat st = {};
+        ::stat((exchange / "output_ex.dat").c_str(), &st);
+        return st.st_mode & 07777;
+    };
+    EXPECT_EQ(modeAfter(0), 0660u);
+    EXPECT_EQ(modeAfter(077), 0600u);
+    EXPECT_EQ(modeAfter(022), 0660u);   // the set-group-ID folder
+}
