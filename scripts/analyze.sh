@@ -23,7 +23,7 @@ cppcheck --quiet --enable=warning,style,performance,portability --std=c++17 \
 
 # The shell scripts, which run only on the path of their own machine: a
 # fault in one that this host does not take stays hidden from the tests.
-shell_scripts=(.ci/run scripts/*.sh packaging/*.sh packaging/postinst packaging/prerm packaging/postrm
+shell_scripts=(.ci/run scripts/*.sh packaging/*.sh packaging/debian/brennick.postinst packaging/debian/brennick.postrm
                tests/*/*.sh)
 echo "shellcheck: ${#shell_scripts[@]} files"
 shellcheck -S warning -x "${shell_scripts[@]}"

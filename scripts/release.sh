@@ -55,7 +55,7 @@ install -d "$tree/usr/bin" "$tree/usr/lib/brennick" "$tree/usr/share/man/man1" "
 install -m 0755 "$stage/brennick" "$tree/usr/bin/brennick"
 install -m 0755 "$stage/brennickd" "$tree/usr/bin/brennickd"
 install -m 0644 packaging/brennickd.service "$tree/lib/systemd/system/brennickd.service"
-install -m 0644 packaging/brennickd.sysusers "$tree/usr/lib/sysusers.d/brennickd.conf"
+install -m 0644 packaging/debian/brennick.brennickd.sysusers "$tree/usr/lib/sysusers.d/brennickd.conf"
 gzip -9n < docs/brennickd.1 > "$tree/usr/share/man/man1/brennickd.1.gz"
 install -m 0644 "$stage/libpaysim.so" "$tree/usr/lib/brennick/libpaysim.so"
 gzip -9n < "$stage/brennick.1" > "$tree/usr/share/man/man1/brennick.1.gz"
@@ -71,16 +71,17 @@ find "$tree" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 tar --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
   -C "$tree" -cf - . | gzip -9n > "dist/brennick-$version-linux-x86_64.tar.gz"
 
-install -d "$tree/DEBIAN"
-size=$(du -sk --exclude=DEBIAN "$tree" | cut -f1)
-sed "s/@VERSION@/$version/; s/@SIZE@/$size/" packaging/control.in > "$tree/DEBIAN/control"
-(cd "$tree" && find usr lib -type f | sort | xargs md5sum > DEBIAN/md5sums)
-# The journal is on: its folder, its group and the value that names it come
-# from the maintainer scripts (kept on remove, gone on purge).
-install -m 0755 packaging/postinst packaging/prerm packaging/postrm "$tree/DEBIAN/"
-chmod 0644 "$tree/DEBIAN/control" "$tree/DEBIAN/md5sums"
-touch -d "@$SOURCE_DATE_EPOCH" "$tree/DEBIAN" "$tree/DEBIAN/"*
-dpkg-deb --root-owner-group -Zxz --build "$tree" "dist/brennick_${version}_amd64.deb" >/dev/null
+# The .deb: the same tree packed by debhelper (packaging/debian), which
+# writes the maintainer scripts of the service and its user.
+deb=$stage/deb
+mkdir -p "$deb"
+cp -a packaging/debian "$deb/debian"
+cp -a "$tree" "$deb/tree"
+sed "s/@VERSION@/$version/; s/@DATE@/$(date -R -d "@$SOURCE_DATE_EPOCH")/" packaging/changelog.in > "$deb/debian/changelog"
+cp packaging/copyright "$deb/debian/copyright"
+(cd "$deb" && dpkg-buildpackage -b -us -uc --no-sign >"$stage/dpkg-buildpackage.log" 2>&1) ||
+  { tail -30 "$stage/dpkg-buildpackage.log" >&2; exit 1; }
+cp "$stage/brennick_${version}_amd64.deb" dist/
 
 # --- Windows: a zip of the program, the simulator, the examples and texts
 examples=()

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "simulator/lock.h"
@@ -34,7 +35,10 @@ long LockStateFolder(const std::string& path)
     }
     std::string lock = folder + "/paysim.lock";
     int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0660);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        std::fprintf(stderr, "paysim: the state folder %s cannot be used: %s\n", folder.c_str(), std::strerror(errno));
+        return -1;
+    }
     // In a folder shared with its group (set-group-ID), the group's other
     // users must take the lock too, whatever this user's umask.
     struct stat shared;
