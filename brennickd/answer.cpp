@@ -93,15 +93,17 @@ void SetAnswerRules(const AnswerRules& rules)
 nlohmann::json MakeAnswer(const OperationInfo& op, const RunReport& run)
 {
     nlohmann::json a = {{"key", op.key}, {"state", "unknown"}, {"exit", nullptr}, {"outcome", nullptr},
+                        {"resolve", "ask the lane's last operation and compare trace_id"},
                         {"rc", nullptr}, {"text", nullptr}, {"rrn", nullptr}, {"auth_code", nullptr},
                         {"amount", nullptr}, {"currency", nullptr}, {"card", nullptr},
                         {"card_type", nullptr}, {"slip", nullptr}, {"library_fault", false},
                         {"operation", op.operation}, {"lane", op.lane.empty() ? nullptr : nlohmann::json(op.lane)},
                         {"trace_id", op.traceId.empty() ? nullptr : nlohmann::json(op.traceId)},
                         {"run", nullptr}, {"started", op.started}};
-    if (!op.currency.empty()) a["currency"] = op.currency;
+    if (!op.currency.empty()) a["currency"] = Amount(op.currency);
     if (!run.started) {
         a["state"] = "not-started";
+        a.erase("resolve");
         a["text"] = "Brennick could not be started: " + run.startError;
         return a;
     }
@@ -112,6 +114,7 @@ nlohmann::json MakeAnswer(const OperationInfo& op, const RunReport& run)
         // call line only a run that said it stopped before it is certain.
         if (run.call.is_null() && run.exitCode && (*run.exitCode == 2 || *run.exitCode == 255)) {
             a["state"] = "not-started";
+            a.erase("resolve");
             a["text"] = BoxWords(run.diagnostics);
         }
         return a;
@@ -123,6 +126,7 @@ nlohmann::json MakeAnswer(const OperationInfo& op, const RunReport& run)
     bool called = run.call.is_object() || end.contains("ms") || end.contains("result");
     if (!called) {
         a["state"] = "not-started";
+        a.erase("resolve");
         a["text"] = Decoded(TextOf(end, "box"));
         return a;
     }
@@ -134,7 +138,12 @@ nlohmann::json MakeAnswer(const OperationInfo& op, const RunReport& run)
     a["rrn"] = TextOf(result, "RRN");
     a["auth_code"] = TextOf(result, "AUTH_CODE");
     a["amount"] = Amount(TextOf(result, "AMOUNT"));
-    if (!TextOf(result, "CURRENCY").is_null()) a["currency"] = TextOf(result, "CURRENCY");
+    if (!TextOf(result, "CURRENCY").is_null()) a["currency"] = Amount(TextOf(result, "CURRENCY"));
+    // The terminal's own words on which operation this was: for the last
+    // operation, the trace id of the sale it tells about.
+    if (!TextOf(result, "TRACE_ID").is_null()) a["trace_id"] = Decoded(TextOf(result, "TRACE_ID"));
+    a["terminal_date"] = TextOf(result, "DATE");
+    a["terminal_time"] = TextOf(result, "TIME");
     a["card"] = TextOf(result, "PAN");
     a["card_type"] = Decoded(TextOf(result, "CARD_TYPE"));
     a["slip"] = Decoded(TextOf(end, "data_to_print"));
@@ -144,6 +153,7 @@ nlohmann::json MakeAnswer(const OperationInfo& op, const RunReport& run)
         bool approved = std::find(codes.begin(), codes.end(), a["rc"].get<std::string>()) != codes.end();
         a["state"] = approved ? "approved" : "declined";
     }
+    if (a["state"] != "unknown") a.erase("resolve");
     return a;
 }
 

@@ -28,7 +28,7 @@ const Field kFields[] = {
 };
 
 const std::map<std::string, int> kOperations = {
-    {"purchase", 1}, {"refund", 2}, {"cancel", 3}, {"end-of-day", 7}};
+    {"purchase", 1}, {"refund", 2}, {"cancel", 3}, {"end-of-day", 7}, {"last", 8}};
 
 bool Fits(const std::string& v, Kind kind, std::size_t maxLength)
 {

@@ -48,6 +48,22 @@ std::string NewRunId()
     return "";
 }
 
+// %XX in a query's value as the bytes they stand for.
+std::string Unescaped(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i] == '+' ? ' ' : text[i];
+        }
+    }
+    return out;
+}
+
 std::string Masked(std::string text)
 {
     MaskCardNumbers(text.data(), text.size());
@@ -291,6 +307,17 @@ void PaymentService::Serve(const Request& request, const Respond& respond)
 
     const std::string operations = "/v1/operations";
     if (target == operations && request.method() == http::verb::post) return Post(request, respond, who);
+    const std::string byTrace = operations + "?trace_id=";
+    if (target.compare(0, byTrace.size(), byTrace) == 0 && request.method() == http::verb::get) {
+        // The keys that carried a trace id, with their answers: how a page
+        // finds a sale whose key it lost. A page sees its own only.
+        std::string trace = Unescaped(target.substr(byTrace.size()));
+        nlohmann::json found = nlohmann::json::array();
+        std::string owner;
+        for (const std::string& key : store_->KeysWithTrace(trace))
+            if (store_->OwnerOf(key, &owner) && Owns(who, owner)) found.push_back(store_->Lookup(key));
+        return respond(Json(request, http::status::ok, {{"operations", found}}));
+    }
     if (target.compare(0, operations.size() + 1, operations + "/") == 0 &&
         request.method() == http::verb::get) {
         std::string key = target.substr(operations.size() + 1), owner;
@@ -300,6 +327,12 @@ void PaymentService::Serve(const Request& request, const Respond& respond)
         nlohmann::json found = seen ? store_->Lookup(key) : nlohmann::json();
         if (found.is_null())
             return respond(Json(request, http::status::not_found, {{"error", "no such key"}}));
+        // Still running: as the POST said it, with when to ask again.
+        if (found.value("state", "") == "running") {
+            Response r = Json(request, http::status::accepted, found);
+            r.set(http::field::retry_after, "2");
+            return respond(std::move(r));
+        }
         return respond(Json(request, http::status::ok, found));
     }
     if (!who.admin)
@@ -337,9 +370,10 @@ void PaymentService::Post(const Request& request, const Respond& respond, const 
         if (!error.field.empty()) body["field"] = error.field;
         return respond(Json(request, http::status::bad_request, body));
     }
-    // A page's token pays; refunds, cancels, end of day and codes of any
-    // kind need the administrator's.
-    if (!who.admin && parsed.operation != "purchase")
+    // A page's token pays, and asks the terminal for its last operation (no
+    // money moves) to settle an unknown one; refunds, cancels, end of day and
+    // codes of any kind need the administrator's.
+    if (!who.admin && parsed.operation != "purchase" && parsed.operation != "last")
         return respond(Json(request, http::status::forbidden,
                             {{"error", "this token may only pay: " + parsed.operation.dump() + " needs the admin token"},
                              {"field", "operation"}}));
@@ -367,9 +401,17 @@ void PaymentService::Post(const Request& request, const Respond& respond, const 
     case OperationStore::Begin::kOtherBody:
         return respond(Json(request, http::status::unprocessable_entity,
                             {{"error", "this key was used with another body"}, {"field", "Idempotency-Key"}}));
-    case OperationStore::Begin::kLaneBusy:
-        return respond(Json(request, http::status::conflict,
-                            {{"error", "the lane is busy with another operation"}, {"field", "lane"}}));
+    case OperationStore::Begin::kLaneBusy: {
+        // Who holds the lane, to a token that may see that key; to others
+        // only since when.
+        nlohmann::json busy = {{"error", "the lane is busy with another operation"}, {"field", "lane"}};
+        std::string holder, since, holderOwner;
+        if (store_->LaneHolder(parsed.lane, &holder, &since)) {
+            busy["since"] = since;
+            if (store_->OwnerOf(holder, &holderOwner) && Owns(who, holderOwner)) busy["held_by"] = holder;
+        }
+        return respond(Json(request, http::status::conflict, busy));
+    }
     case OperationStore::Begin::kNotRecorded:
         return respond(Json(request, http::status::service_unavailable,
                             {{"error", "the state file cannot be written: nothing was run"}}));
@@ -489,4 +531,10 @@ void PaymentService::Run(const OperationInfo& op, const std::vector<std::string>
     nlohmann::json answer = MakeAnswer(op, report);
     MaskCardData(&answer);
     store_->Finish(op.key, answer);
+    // The terminal told its last operation: an unknown sale of that lane and
+    // trace id is unknown no more.
+    if (op.operation == "last" && answer.value("state", "") != "unknown" && answer["trace_id"].is_string()) {
+        std::string settled = store_->Resolve(op.lane, answer["trace_id"], op.key, answer);
+        if (!settled.empty()) LogLine("settled " + Masked(settled) + " from the last operation " + Masked(op.key));
+    }
 }

@@ -72,6 +72,17 @@ bool FindAnswer(const std::string& line, const nlohmann::json& answer, std::size
     return true;
 }
 
+// A text of the answer's own level as a JSON library writes it: its keys
+// sorted, none of the nested objects holding these names.
+std::string TopText(std::string_view answer, const char* name)
+{
+    std::string key = std::string("\"") + name + "\":\"";
+    std::size_t at = answer.find(key);
+    if (at == std::string_view::npos) return "";
+    std::size_t from = at + key.size(), end = answer.find('"', from);
+    return end == std::string_view::npos ? "" : std::string(answer.substr(from, end - from));
+}
+
 }  // namespace
 
 bool OperationStore::Open(const std::string& folder, int keepDays, RunEndSearch search, std::string* reason)
@@ -155,6 +166,10 @@ void OperationStore::LoadLine(std::string_view line, std::uint64_t lineAt)
         e.length = static_cast<std::uint32_t>(line.size() - 1 - (a + 10));
         std::size_t o = line.substr(0, a).find(",\"owner\":\"", t);
         if (o != std::string_view::npos) e.owner = std::string(line.substr(o + 10, a - 1 - (o + 10)));
+        std::string_view answer = line.substr(a + 10);
+        e.lane = TopText(answer, "lane");
+        e.traceId = TopText(answer, "trace_id");
+        e.unknown = TopText(answer, "state") == "unknown";
         e.live.reset();
         return;
     }
@@ -169,6 +184,9 @@ void OperationStore::LoadLine(std::string_view line, std::uint64_t lineAt)
         e.live = std::make_unique<Live>();
         e.live->op = InfoOf(key, j.contains("op") ? j["op"] : nlohmann::json{{"lane", j.value("lane", "")}});
         e.owner = e.live->op.owner;
+        e.lane = e.live->op.lane;
+        e.traceId = e.live->op.traceId;
+        e.unknown = true;
     } else if (event == "run" && e.live && e.live->op.run.empty()) {
         // An older brennickd heard the run's id from its call line.
         e.live->op.run = j.value("run", "");
@@ -177,6 +195,7 @@ void OperationStore::LoadLine(std::string_view line, std::uint64_t lineAt)
         if (!FindAnswer(std::string(line), j["answer"], &from, &length)) return;
         e.offset = lineAt + from;
         e.length = static_cast<std::uint32_t>(length);
+        e.unknown = j["answer"].value("state", "") == "unknown";
         e.endedAt = j.value("at", Now());   // a line of an older brennickd has no time
         e.live.reset();
     }
@@ -246,12 +265,21 @@ void OperationStore::Settled(const std::string& key, Entry* e, const nlohmann::j
     report.end = end;
     *answer = MakeAnswer(e->live->op, report);
     MaskCardData(answer);
+    Record(key, e, *answer);   // answered also when not recorded, kept for the next start
+}
+
+bool OperationStore::Record(const std::string& key, Entry* e, const nlohmann::json& answer)
+{
     e->endedAt = Now();
     std::size_t from = 0;
-    std::string line = DoneLine(key, *e, answer->dump(), &from);
-    if (!Append(line, &e->offset, from)) return;   // answered, kept for the next start
+    std::uint64_t offset = 0;
+    std::string line = DoneLine(key, *e, answer.dump(), &from);
+    if (!Append(line, &offset, from)) return false;
+    e->offset = offset;
     e->length = static_cast<std::uint32_t>(line.size() - 1 - from);
+    e->unknown = answer.value("state", "") == "unknown";
     e->live.reset();
+    return true;
 }
 
 nlohmann::json OperationStore::Settle(const std::string& key)
@@ -391,6 +419,8 @@ OperationStore::Begin OperationStore::StartLocked(const OperationInfo& op, const
     Entry e;
     e.bodyHash = hash;
     e.owner = op.owner;
+    e.lane = op.lane;
+    e.traceId = op.traceId;
     e.live = std::make_unique<Live>();
     e.live->op = op;
     e.live->running = true;
@@ -412,15 +442,8 @@ void OperationStore::Finish(const std::string& key, const nlohmann::json& answer
         waiters.swap(e.live->waiters);
         lanes_.erase(e.live->op.lane);
         e.endedAt = Now();
-        std::size_t from = 0;
-        std::string line = DoneLine(key, e, answer.dump(), &from);
-        if (Append(line, &e.offset, from)) {
-            e.length = static_cast<std::uint32_t>(line.size() - 1 - from);
-            e.live.reset();
-        } else {
-            // Not on disk: after a restart the key is unknown, never run again.
-            e.live->running = false;
-        }
+        // Not on disk: after a restart the key is unknown, never run again.
+        if (!Record(key, &e, answer)) e.live->running = false;
     }
     for (const Waiter& w : waiters) w(answer);
 }
@@ -458,6 +481,55 @@ std::vector<std::string> OperationStore::BusyLanes()
     std::vector<std::string> lanes;
     for (const auto& [lane, key] : lanes_) lanes.push_back(lane);
     return lanes;
+}
+
+bool OperationStore::LaneHolder(const std::string& lane, std::string* key, std::string* started)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = lanes_.find(lane);
+    if (it == lanes_.end()) return false;
+    *key = it->second;
+    auto e = entries_.find(it->second);
+    *started = e != entries_.end() && e->second.live ? e->second.live->op.started : "";
+    return true;
+}
+
+std::vector<std::string> OperationStore::KeysWithTrace(const std::string& traceId)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> keys;
+    for (const auto& [key, e] : entries_)
+        if (!traceId.empty() && e.traceId == traceId) keys.push_back(key);
+    return keys;
+}
+
+std::string OperationStore::Resolve(const std::string& lane, const std::string& traceId,
+                                    const std::string& lastKey, const nlohmann::json& lastAnswer)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    // The trace id, never the amount or the time: another sale may share
+    // those, a register's trace id is its sale's own.
+    std::string found;
+    nlohmann::json was;
+    std::string lastStarted = lastAnswer.value("started", "");
+    for (auto& [key, e] : entries_) {
+        if (key == lastKey || !e.unknown || e.lane != lane || traceId.empty() || e.traceId != traceId) continue;
+        if (e.live && e.live->running) continue;
+        nlohmann::json answer = e.live ? Unknown(key, *e.live) : StoredAnswer(e);
+        if (answer.value("started", "") >= lastStarted) continue;
+        if (!found.empty()) return "";   // two sales of one trace id: the terminal cannot tell which
+        found = key;
+        was = answer;
+    }
+    if (found.empty()) return "";
+    nlohmann::json settled = was;
+    for (const char* field : {"state", "rc", "text", "rrn", "auth_code", "amount", "currency", "card", "card_type",
+                              "slip", "terminal_date", "terminal_time"})
+        if (lastAnswer.contains(field)) settled[field] = lastAnswer[field];
+    settled["resolved_by"] = {{"key", lastKey}, {"run", lastAnswer.value("run", "")}};
+    settled.erase("resolve");
+    Entry& e = entries_[found];
+    return Record(found, &e, settled) ? found : "";
 }
 
 std::size_t OperationStore::Running()

@@ -59,6 +59,17 @@ public:
     // False for a key never seen; else the credential that started it.
     bool OwnerOf(const std::string& key, std::string* owner);
     std::vector<std::string> BusyLanes();
+    // The key that holds lane and when it started; false when it is free.
+    bool LaneHolder(const std::string& lane, std::string* key, std::string* started);
+    // The keys whose operation carried this trace id, oldest first.
+    std::vector<std::string> KeysWithTrace(const std::string& traceId);
+    // The terminal's last operation on lane, asked by key lastKey, named
+    // traceId: the one unknown key of that lane and trace id that started
+    // before it takes the terminal's answer from it (state, RC, amount...),
+    // kept as its answer from then on. Nothing changes where no key or more
+    // than one fits. The key settled, or "".
+    std::string Resolve(const std::string& lane, const std::string& traceId, const std::string& lastKey,
+                        const nlohmann::json& lastAnswer);
     std::size_t Running();
     // False once a line could not be written or flushed.
     bool Healthy();
@@ -75,8 +86,12 @@ private:
         std::uint64_t offset = 0;        // of the answer in the state file
         std::uint32_t length = 0;
         std::string owner;
+        std::string lane, traceId;       // as the answer names them, for lookups
+        bool unknown = false;            // its answer is "unknown": a recovery may settle it
         std::unique_ptr<Live> live;      // while not done
     };
+    // Records a settled answer for a key in place of what it had.
+    bool Record(const std::string& key, Entry* e, const nlohmann::json& answer);
 
     Begin StartLocked(const OperationInfo& op, const std::string& canonical, const Waiter& waiter,
                       nlohmann::json* answer);

@@ -21,7 +21,7 @@ namespace {
 constexpr std::size_t kArgumentLimit = 2048;
 // The longest line: every byte of every text escaped to six.
 constexpr std::size_t kLineSize = 6 * (kArgumentLimit + kErrorTextSize + 4 * kResultPathSize +
-                                       kLibraryPathSize + 512) + 1024;
+                                       kLibraryPathSize + 1024) + 1024;
 
 platform::FileHandle g_journal = platform::kNoFile;
 // The report channel of the program that started the run, when it named one.
@@ -135,6 +135,19 @@ void AddField(JsonLine* j, const char* key, const char* field, std::size_t width
     if (n > 0) AddMasked(j, key, field, n);
 }
 
+// The trace id is the register's text: masked as the switches are, since a
+// "/t" inside it would be read as a card's track.
+void AddTrace(JsonLine* j, const char* key, const char* traceId, std::size_t traceSize)
+{
+    std::size_t t = FieldTextLength(traceId, traceSize);
+    if (t == 0) return;
+    static char trace[kArgumentLimit];
+    std::copy_n(traceId, t, g_masked);
+    g_masked[t] = '\0';
+    bool ignored = false;
+    JsonText(j, key, trace, MaskArguments(g_masked, nullptr, 0, trace, sizeof trace, &ignored));
+}
+
 void AddResult(JsonLine* j, const UserAuthInt* r)
 {
     JsonOpen(j, "result", '{');
@@ -152,6 +165,14 @@ void AddResult(JsonLine* j, const UserAuthInt* r)
     std::size_t n = FieldTextLength(r->pan, sizeof r->pan);
     MaskPan(r->pan, n, pan);
     AddField(j, "PAN", pan, n);
+    // What identifies the operation on the terminal: the register's trace id
+    // as the terminal gives it back (the last operation's, for one), the
+    // operation and the terminal's date and time.
+    AddTrace(j, "TRACE_ID", r->TraceID, sizeof r->TraceID);
+    JsonNumber(j, "OPERATION", static_cast<long long>(GetU32(r->operType)));
+    AddField(j, "DATE", r->date, sizeof r->date);
+    AddField(j, "TIME", r->time, sizeof r->time);
+    AddField(j, "ORIGINAL_DATE_TIME", r->OriginalDateTime, sizeof r->OriginalDateTime);
     JsonClose(j, '}');
 }
 
@@ -285,14 +306,7 @@ bool JournalCall(const char* argumentText, const TextSpan* spans, int spanCount,
     JsonText(&j, "args", masked, n);
     if (truncated) JsonTrue(&j, "args_truncated");
     // The register's own reference, to find its run by.
-    std::size_t t = FieldTextLength(traceId, traceSize);
-    if (t > 0) {
-        static char trace[kArgumentLimit];
-        std::copy_n(traceId, t, g_masked);
-        g_masked[t] = '\0';
-        bool ignored = false;
-        JsonText(&j, "trace", trace, MaskArguments(g_masked, nullptr, 0, trace, sizeof trace, &ignored));
-    }
+    AddTrace(&j, "trace", traceId, traceSize);
     JsonText(&j, "library", g_libraryPath);
     JsonOpen(&j, "files", '[');
     for (const char* path : {g_outputDatPath, g_outputExDatPath, g_outputExTxtPath})

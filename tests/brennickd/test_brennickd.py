@@ -97,7 +97,7 @@ class SlowTerminal(unittest.TestCase):
         first.start()
         time.sleep(0.5)
         status, a, _ = self.service.request("GET", "/v1/operations/k")
-        self.assertEqual((status, a["state"]), (200, "running"))
+        self.assertEqual((status, a["state"]), (202, "running"))
         self.assertEqual(self.service.request("GET", "/v1/status")[1]["busy_lanes"], ["1"])
         self.assertEqual(self.service.pay("other", operation="purchase", amount=5, lane="1")[0], 409)
         self.assertEqual(self.service.pay("k", operation="purchase", amount=222, lane="1")[0], 422)

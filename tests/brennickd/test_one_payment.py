@@ -141,6 +141,25 @@ class OnePayment(unittest.TestCase):
         self.assertIsNone(after["Access-Control-Allow-Origin"])
 
 
+class Recovery(unittest.TestCase):
+    @unittest.skipUnless(BIN, "runs from the POSIX build's tests")
+    def test_the_last_operation_settles_only_the_sale_of_its_trace_id(self):
+        s = Service(env={"PAYSIM_FAULT": "vanish-after"})
+        self.addCleanup(s.close)
+        unknown = s.pay("u1", operation="purchase", amount=221, trace_id="A-1", lane="L")[1]
+        self.assertEqual((unknown["state"], unknown["resolve"]),
+                         ("unknown", "ask the lane's last operation and compare trace_id"))
+        s.stop()
+        del s.env["PAYSIM_FAULT"]
+        s.start()
+        # Another sale of the same amount was the terminal's last: it tells
+        # nothing about A-1.
+        self.assertEqual(s.pay("p2", operation="purchase", amount=221, trace_id="B-2", lane="L")[1]["state"], "approved")
+        last = s.pay("q1", operation="last", lane="L")[1]
+        self.assertEqual((last["trace_id"], last["amount"]), ("B-2", 221))
+        self.assertEqual(s.request("GET", "/v1/operations/u1")[1]["state"], "unknown")
+
+
 def peak_kib(pid):
     with open("/proc/%d/status" % pid) as f:
         return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))

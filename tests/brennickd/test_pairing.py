@@ -7,7 +7,7 @@ import unittest
 
 from service_fixture import BIN, Service
 
-SALE = {"operation": "purchase", "amount": 221, "currency": 643}
+SALE = {"operation": "purchase", "amount": 221, "currency": 643, "trace_id": "T-1"}
 PAGE = "https://pos.example"
 
 
@@ -59,6 +59,12 @@ class Pairing(unittest.TestCase):
         self.assertEqual(s.request("GET", "/v1/operations/k1", token=token)[0], 403)   # no origin at all
         refund = dict(SALE, operation="refund")
         self.assertEqual(s.request("POST", "/v1/operations", refund, key="k2", token=token, headers=page)[0], 403)
+        # The terminal's last operation moves no money: the page may ask it,
+        # and finds its sales by trace id.
+        last = s.request("POST", "/v1/operations", {"operation": "last"}, key="k3", token=token, headers=page)[1]
+        self.assertEqual((last["state"], last["amount"], last["currency"]), ("approved", 221, 643))
+        found = s.request("GET", "/v1/operations?trace_id=T-1", token=token, headers=page)[1]["operations"]
+        self.assertEqual([a["key"] for a in found], ["k1"])
         # The administrator's key is none of the page's business.
         self.assertEqual(s.pay("admins", **SALE)[1]["state"], "approved")
         self.assertEqual(s.request("GET", "/v1/operations/admins", token=token, headers=page)[0], 404)
@@ -76,7 +82,7 @@ class Pairing(unittest.TestCase):
         self.assertEqual(s.request("GET", "/v1/operations/k1", token=token, headers=page)[0], 200)
         self.assertEqual(self.admin("tokens", "--revoke", paired["id"]).returncode, 0)
         self.assertEqual(s.request("GET", "/v1/operations/k1", token=token, headers=page)[0], 401)
-        self.assertEqual(s.journal_calls(), 2)
+        self.assertEqual(s.journal_calls(), 3)   # two sales and the question
 
 
 if __name__ == "__main__":

@@ -150,8 +150,11 @@ TEST_F(Journal, CompletedRunTellsTheCallAndTheAnswerWithoutCardData)
     EXPECT_EQ(end["outcome"], "completed");
     EXPECT_EQ(end["returned"], 7);
     EXPECT_FALSE(end.contains("fault"));
+    // The terminal's whole answer, the trace id as the terminal gives it back
+    // and the operation among it: what a recovery compares.
     EXPECT_EQ(end["result"], (json{{"RC", "00"}, {"TEXT_MSG", "APPROVED\\\n\u00e9"}, {"AMOUNT", "221"},
-                                   {"CURRENCY", "643"}, {"PAN", "400012******9010"}}));
+                                   {"CURRENCY", "643"}, {"PAN", "400012******9010"},
+                                   {"TRACE_ID", "X\\/t****"}, {"OPERATION", 1}}));
     EXPECT_EQ(end["written"].size(), 3u);
     EXPECT_EQ(end["written"][(exchange / "output.dat").string()], "ok");
     std::string raw = RawJournal();
