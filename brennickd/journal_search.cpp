@@ -65,8 +65,10 @@ nlohmann::json JournalSearch::FindRunEnd(const std::string& run, const std::stri
         std::lock_guard<std::mutex> lock(mutex_);
         auto [it, fresh] = runs_.try_emplace(run);
         if (fresh) {
-            it->second.day = DaysOf(std::atoi(started.substr(0, 4).c_str()), std::atoi(started.substr(5, 2).c_str()),
-                                    std::atoi(started.substr(8, 2).c_str()));
+            auto number = [&started](std::size_t at, std::size_t n) {
+                return static_cast<int>(std::strtol(started.substr(at, n).c_str(), nullptr, 10));
+            };
+            it->second.day = DaysOf(number(0, 4), number(5, 2), number(8, 2));
         } else if (it->second.busy || now - it->second.last < std::chrono::seconds(1)) {
             return nullptr;
         }

@@ -405,7 +405,7 @@ OperationStore::Begin OperationStore::StartLocked(const OperationInfo& op, const
     std::uint64_t hash = HashOf(canonical);
     auto it = entries_.find(op.key);
     if (it != entries_.end()) {
-        Entry& e = it->second;
+        const Entry& e = it->second;
         if (e.bodyHash != hash) return Begin::kOtherBody;
         if (e.live && e.live->running) {
             e.live->waiters.push_back(waiter);

@@ -70,8 +70,9 @@ bool WriteReport(FileHandle channel, const char* bytes, std::size_t size)
 bool EnvironmentValue(const char* name, char* out, std::size_t size)
 {
     const char* value = std::getenv(name);
-    if (value == nullptr || std::strlen(value) >= size) return false;
-    std::strcpy(out, value);
+    std::size_t n = value == nullptr ? 0 : std::strlen(value);
+    if (value == nullptr || n >= size) return false;
+    std::memcpy(out, value, n + 1);
     return true;
 }
 
