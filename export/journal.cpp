@@ -169,7 +169,12 @@ void AddResult(JsonLine* j, const UserAuthInt* r)
     // as the terminal gives it back (the last operation's, for one), the
     // operation and the terminal's date and time.
     AddTrace(j, "TRACE_ID", r->TraceID, sizeof r->TraceID);
-    JsonNumber(j, "OPERATION", static_cast<long long>(GetU32(r->operType)));
+    // A text like every value of the result, which its readers take as texts.
+    char operation[11];
+    std::size_t digits = 0;
+    for (std::uint32_t v = GetU32(r->operType); digits == 0 || v != 0; v /= 10) operation[digits++] = static_cast<char>('0' + v % 10);
+    std::reverse(operation, operation + digits);
+    JsonText(j, "OPERATION", operation, digits);
     AddField(j, "DATE", r->date, sizeof r->date);
     AddField(j, "TIME", r->time, sizeof r->time);
     AddField(j, "ORIGINAL_DATE_TIME", r->OriginalDateTime, sizeof r->OriginalDateTime);

@@ -13,9 +13,12 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 for p in cmake g++ make googletest nlohmann-json3-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 file \
          clang libclang-rt-14-dev clang-tidy cppcheck python3 python3-pefile \
          groff-base lintian xz-utils eatmydata libboost-dev libssl-dev wixl msitools faketime chromium chromium-driver python3-selenium systemd systemd-container debootstrap \
-         qemu-system-x86 shellcheck ccache libsystemd-dev pkg-config debhelper npm node-typescript; do
+         qemu-system-x86 shellcheck ccache libsystemd-dev pkg-config debhelper node-typescript; do
   have_pkg "$p" || need+=("$p")
 done
+# npm packs the JavaScript client; a machine whose Node.js comes from
+# elsewhere has its own npm, which Debian's would conflict with.
+command -v npm >/dev/null || need+=(npm)
 have_pkg wine || need+=(wine)
 have_pkg wine32:i386 || need+=(wine32:i386)
 

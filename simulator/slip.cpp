@@ -40,18 +40,21 @@ std::string MakeSlip(const UserAuthInt& r, const char* operation, const Clock& n
     std::string amount = Text(r.amount);
     std::string currency = r.currency[0] ? Text(r.currency) : kDefaultCurrency;
 
-    std::string lines[6];
-    lines[0] = operation;
-    if (AllDigits(amount)) lines[0] += " " + Money(amount) + (AllDigits(currency) ? " " + currency : "");
+    std::string lines[7];
+    // First, on every slip: no real terminal prints it, so a register that
+    // was left on the simulator shows that no money moved.
+    lines[0] = kSimulatorSlipMark;
+    lines[1] = operation;
+    if (AllDigits(amount)) lines[1] += " " + Money(amount) + (AllDigits(currency) ? " " + currency : "");
     std::string card = LastFour(Text(r.pan));
-    lines[1] = (card.empty() ? "" : card + " ") + Text(r.responseCode) + " " + Text(r.text_msg);
-    if (approved && r.authCode[0] != '\0') lines[2] = "AC " + Text(r.authCode);
-    if (approved && r.rrn[0] != '\0') lines[3] = "RRN " + Text(r.rrn);
+    lines[2] = (card.empty() ? "" : card + " ") + Text(r.responseCode) + " " + Text(r.text_msg);
+    if (approved && r.authCode[0] != '\0') lines[3] = "AC " + Text(r.authCode);
+    if (approved && r.rrn[0] != '\0') lines[4] = "RRN " + Text(r.rrn);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02d.%02d.%02d %02d:%02d", now.day, now.month, now.year % 100,
                   now.hour, now.minute);
-    lines[4] = stamp;
-    lines[5] = "PAYSIM";
+    lines[5] = stamp;
+    lines[6] = "PAYSIM";
 
     std::string slip;
     for (const std::string& line : lines) {

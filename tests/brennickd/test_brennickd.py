@@ -18,7 +18,7 @@ class Api(unittest.TestCase):
                                         trace_id="INV-0042")
         self.assertEqual(status, 200)
         self.assertEqual((a["state"], a["exit"], a["rc"], a["card"]), ("approved", 0, "00", "411111******1111"))
-        self.assertTrue(a["slip"].startswith("SALE 2.21 643\n"))
+        self.assertTrue(a["slip"].startswith("** SIMULATOR **\nSALE 2.21 643\n"))
         status, a, _ = self.service.pay("sale-2", operation="purchase", amount="10051", lane="2")
         self.assertEqual((status, a["state"], a["rc"], a["text"]), (200, "declined", "51", "INSUFFICIENT FUNDS"))
         status, a, _ = self.service.request("GET", "/v1/operations/sale-2")

@@ -61,7 +61,7 @@ class UnderWine(unittest.TestCase):
         self.assertEqual((answer["state"], answer["rc"], answer["exit"]), ("approved", "00", 0))
         # Only Brennick's report channel tells the run id and the slip.
         self.assertRegex(answer["run"], "^[0-9a-f]{16}$")
-        self.assertTrue(answer["slip"].startswith("SALE 2.21"), answer["slip"])
+        self.assertTrue(answer["slip"].startswith("** SIMULATOR **\nSALE 2.21"), answer["slip"])
         service.stdout.close()
 
     def test_as_a_service_of_the_service_manager(self):

@@ -154,7 +154,7 @@ TEST_F(Journal, CompletedRunTellsTheCallAndTheAnswerWithoutCardData)
     // and the operation among it: what a recovery compares.
     EXPECT_EQ(end["result"], (json{{"RC", "00"}, {"TEXT_MSG", "APPROVED\\\n\u00e9"}, {"AMOUNT", "221"},
                                    {"CURRENCY", "643"}, {"PAN", "400012******9010"},
-                                   {"TRACE_ID", "X\\/t****"}, {"OPERATION", 1}}));
+                                   {"TRACE_ID", "X\\/t****"}, {"OPERATION", "1"}}));
     EXPECT_EQ(end["written"].size(), 3u);
     EXPECT_EQ(end["written"][(exchange / "output.dat").string()], "ok");
     std::string raw = RawJournal();
