@@ -1,5 +1,6 @@
 #include "brennickd/checks.h"
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -72,7 +73,14 @@ void FileWritable(Check* c, const std::string& what, const std::string& path)
 
 }  // namespace
 
-std::vector<Check> CheckInstallation(const std::string& brennick)
+bool IsSimulator(const std::string& library)
+{
+    std::string name = fs::path(library).filename().string();
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name.rfind("paysim", 0) == 0 || name.rfind("libpaysim", 0) == 0;
+}
+
+std::vector<Check> CheckInstallation(const std::string& brennick, std::string* library)
 {
     // Brennick's settings live in globals of its own.
     static std::mutex settings;
@@ -84,6 +92,7 @@ std::vector<Check> CheckInstallation(const std::string& brennick)
     }
     checks.push_back(FilePresent("brennick", "Brennick (--brennick)", brennick));
     checks.push_back(FilePresent("library", "the payment library (LocationPath)", g_libraryPath));
+    if (library != nullptr) *library = g_libraryPath;
     std::string exchange = g_outputExDatPath;
     std::size_t separator = exchange.find_last_of(platform::kPathSeparator);
     exchange.resize(separator == std::string::npos ? 0 : separator);

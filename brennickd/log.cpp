@@ -1,6 +1,7 @@
 #include "brennickd/log.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 
 #include "brennickd/journal_search.h"
@@ -9,7 +10,22 @@
 namespace {
 std::mutex g_lines;
 platform::FileHandle g_file = platform::kNoFile;
+std::string g_path;
+unsigned long long g_size = 0;
 unsigned long long g_lost = 0;
+
+// Under g_lines.
+void Rotate()
+{
+    unsigned long ignored;
+    platform::CloseFile(g_file, &ignored);
+    g_file = platform::kNoFile;
+    std::error_code ec;
+    std::filesystem::remove(g_path + ".1", ec);
+    std::filesystem::rename(g_path, g_path + ".1", ec);
+    if (!platform::OpenForAppend(g_path.c_str(), &g_file)) g_file = platform::kNoFile;
+    g_size = 0;
+}
 }  // namespace
 
 unsigned long long LogLinesLost()
@@ -21,6 +37,9 @@ unsigned long long LogLinesLost()
 bool LogToFile(const std::string& path)
 {
     std::lock_guard<std::mutex> lock(g_lines);
+    g_path = path;
+    std::error_code ec;
+    g_size = std::filesystem::exists(path, ec) ? std::filesystem::file_size(path, ec) : 0;
     return platform::OpenForAppend(path.c_str(), &g_file);
 }
 
@@ -34,5 +53,11 @@ void LogLine(const std::string& text)
         ++g_lost;
         std::clearerr(stderr);
     }
-    if (g_file != platform::kNoFile && !platform::AppendLine(g_file, line.data(), line.size())) ++g_lost;
+    if (g_file == platform::kNoFile) return;
+    if (!platform::AppendLine(g_file, line.data(), line.size())) {
+        ++g_lost;
+        return;
+    }
+    g_size += line.size();
+    if (g_size > kLogFileBytes) Rotate();
 }

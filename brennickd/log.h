@@ -10,4 +10,7 @@ void LogLine(const std::string& text);
 // written loses its lines, never a payment, and says how many.
 unsigned long long LogLinesLost();
 // From now on every line goes to path too; false when it cannot be opened.
+// A file grown past kLogFileBytes is renamed to path.1 (one old file kept,
+// replacing an older one) and started anew.
+constexpr unsigned long long kLogFileBytes = 10ULL * 1024 * 1024;
 bool LogToFile(const std::string& path);

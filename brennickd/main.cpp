@@ -6,11 +6,14 @@
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -86,10 +89,40 @@ bool ReadServiceSettings(const Options& options, ServiceSettings* settings, std:
     return true;
 }
 
+// Where the packages put the configuration: /etc/brennick on POSIX; on
+// Windows the service's folder in ProgramData, which the installer writes,
+// else one beside the program, as earlier releases read it.
 std::string DefaultConfig()
 {
-    return platform::kPathSeparator == '\\' ? platform::OwnFolder() + "\\brennickd.conf"
-                                             : "/etc/brennick/brennickd.conf";
+    if (platform::kPathSeparator != '\\') return "/etc/brennick/brennickd.conf";
+    const char* data = std::getenv("ProgramData");
+    std::string installed = std::string(data ? data : "C:\\ProgramData") + "\\Brennick\\brennickd\\brennickd.conf";
+    std::error_code ec;
+    std::string beside = platform::OwnFolder() + "\\brennickd.conf";
+    return !std::filesystem::exists(installed, ec) && std::filesystem::exists(beside, ec) ? beside : installed;
+}
+
+// --make-token: a new token where there is none (one that is there stays:
+// an installer runs it at every upgrade), and with --config-file a
+// configuration that names it and its folder as the state, so that
+// "brennickd pair" finds the service's.
+int MakeToken(const Options& options)
+{
+    std::string message, existing;
+    if (!ReadToken(options.makeToken, &existing)) {
+        std::string token = RandomHex(32);
+        if (token.empty()) return Fail("the system has no random source");
+        if (!platform::WriteSecretFile(options.makeToken, token + "\n", &message)) return Fail(message);
+    }
+    std::error_code ec;
+    if (options.configFile.empty() || std::filesystem::exists(options.configFile, ec)) return 0;
+    std::string folder = std::filesystem::path(options.makeToken).parent_path().string();
+    std::ofstream out(options.configFile, std::ios::binary);
+    out << "# brennickd: one \"name = value\" per line, the long options without \"--\".\n"
+        << "token-file = " << options.makeToken << "\nstate = " << folder << "\n";
+    out.close();
+    if (!out) return Fail("the configuration file " + options.configFile + " cannot be written");
+    return 0;
 }
 
 std::vector<std::string> g_args;
@@ -156,8 +189,13 @@ static int RunService()
     // What it needs to pay is there before it says it listens.
     for (const Check& c : CheckInstallation(brennick))
         if (!c.ok) return Fail(c.problem);
-    if (!options.logFile.empty() && !LogToFile(options.logFile))
-        return Fail("--log-file " + options.logFile + ": the file cannot be opened for appending");
+    // A Windows service has no standard error: its lines go to its state
+    // folder unless the administrator named another file.
+    std::string logFile = options.logFile;
+    if (logFile.empty() && options.runAsService && platform::kPathSeparator == '\\')
+        logFile = options.stateFolder + (options.stateFolder.back() == '\\' ? "" : "\\") + "brennickd.log";
+    if (!logFile.empty() && !LogToFile(logFile))
+        return Fail("--log-file " + logFile + ": the file cannot be opened for appending");
     if (platform::OthersMayWrite(options.stateFolder))
         return Fail("the state folder " + options.stateFolder + " may be written by anybody: chmod o-w " +
                     options.stateFolder);
@@ -287,12 +325,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "brennickd: %s\n%s", message.c_str(), kUsage);
         return 2;
     }
-    if (!g_options.makeToken.empty()) {
-        std::string token = RandomHex(32);
-        if (token.empty()) return Fail("the system has no random source");
-        if (!platform::WriteSecretFile(g_options.makeToken, token + "\n", &message)) return Fail(message);
-        return 0;
-    }
+    if (!g_options.makeToken.empty()) return MakeToken(g_options);
     if (!g_options.command.empty()) return AskRunningService(g_options);
     if (g_options.startService && !g_options.installService)
         return platform::StartRegisteredService(kServiceName, &message) ? 0 : Fail(message);
@@ -301,7 +334,11 @@ int main(int argc, char** argv)
         std::string line;
         if (!ServiceArguments(args, &line, &message)) return Fail(message);
         std::string account = g_options.account == "LocalSystem" ? "" : g_options.account;
-        return platform::RegisterService(kServiceName, line, account, g_options.startService, &message) ? 0
+        // Only what is given changes on a registered service.
+        bool argumentsGiven = line != "--service";
+        bool accountGiven = std::find(args.begin(), args.end(), "--account") != args.end();
+        return platform::RegisterService(kServiceName, argumentsGiven ? line : "", account, accountGiven,
+                                         g_options.startService, &message) ? 0
                                                                                                   : Fail(message);
     }
     if (g_options.uninstallService)

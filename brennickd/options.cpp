@@ -18,7 +18,7 @@ const char* const kUsage =
     "                 [--approved-codes CODE,...] [--log-file FILE]\n"
     "       brennickd --install-service [--account NAME] [--start] [the options]   (Windows)\n"
     "       brennickd --uninstall-service                     (Windows)\n"
-    "       brennickd --make-token PATH\n"
+    "       brennickd --make-token PATH [--config-file PATH]\n"
     "       brennickd pair [--scope pay|admin]     a one-time code for a page to pair with\n"
     "       brennickd tokens [--revoke ID]         the paired tokens, or one revoked\n"
     "       brennickd --reload                     (Windows) the service rereads its settings\n"
@@ -159,6 +159,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             if (!value(&o->payTokenFile)) return false;
         } else if (a == "--make-token") {
             if (!value(&o->makeToken)) return false;
+        } else if (a == "--config-file") {
+            if (!value(&o->configFile)) return false;
         } else if (a == "--state") {
             if (!value(&o->stateFolder)) return false;
         } else if (a == "--allow-origin") {
@@ -237,6 +239,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
     }
     if (o->uninstallService || o->reload || (o->startService && !o->installService) || !o->makeToken.empty())
         return true;
+    // A registered service's program updated, its arguments kept.
+    if (o->installService && o->tokenFile.empty() && o->stateFolder.empty()) return true;
     if (!o->command.empty() && o->tokenFile.empty()) {
         *message = "brennickd " + o->command + " asks the running service: it needs --token-file (the administrator's)";
         return false;
@@ -295,7 +299,7 @@ bool LoadOptions(const std::vector<std::string>& commandLine, const std::string&
             }
             bool flag = name == "allow-remote";
             if (name.empty() || name == "config" || name == "install-service" || name == "uninstall-service" ||
-                name == "service" || name == "make-token" || name == "reload" || name == "revoke" ||
+                name == "service" || name == "make-token" || name == "config-file" || name == "reload" || name == "revoke" ||
                 name == "scope" || name == "start" || (!flag && eq == std::string::npos)) {
                 *message = config;
                 *message += ":" + std::to_string(number) + ": not a setting: ";

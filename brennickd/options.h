@@ -12,6 +12,7 @@ struct Options {
     std::string tokenFile;       // admin: every operation and every key
     std::string payTokenFile;    // pay: purchases only
     std::string makeToken;       // --make-token PATH: write a new token there and end
+    std::string configFile;      // --config-file PATH with --make-token: the configuration naming it
     std::string stateFolder;
     std::vector<std::string> allowedOrigins;
     int maxConnections = 64;

@@ -296,8 +296,12 @@ void PaymentService::Serve(const Request& request, const Respond& respond)
     if (target == "/v1/health" && request.method() == http::verb::get) {
         // For a monitor without the token: healthy or not, no details.
         bool ok = store_->Healthy();
-        for (const Check& c : CheckInstallation(brennick_)) ok = ok && c.ok;
-        return respond(Json(request, ok ? http::status::ok : http::status::service_unavailable, {{"ok", ok}}));
+        std::string library;
+        for (const Check& c : CheckInstallation(brennick_, &library)) ok = ok && c.ok;
+        nlohmann::json health = {{"ok", ok}};
+        // Healthy, but no money moves: a fleet's monitoring finds it.
+        if (IsSimulator(library)) health["simulator"] = true;
+        return respond(Json(request, ok ? http::status::ok : http::status::service_unavailable, health));
     }
     if (target == "/v1/pair" && request.method() == http::verb::post) return Pair(request, respond);
     Credential who;
@@ -341,11 +345,13 @@ void PaymentService::Serve(const Request& request, const Respond& respond)
         return Admin(request, respond);
     if (target == "/v1/status" && request.method() == http::verb::get) {
         nlohmann::json checks = nlohmann::json::object();
-        for (const Check& c : CheckInstallation(brennick_))
+        std::string library;
+        for (const Check& c : CheckInstallation(brennick_, &library))
             checks[c.name] = c.ok ? nlohmann::json("ok") : nlohmann::json(c.problem);
         checks["state"] = store_->Healthy() ? "ok" : "the state file cannot be written";
         return respond(Json(request, http::status::ok,
-                            {{"version", BRENNICK_VERSION}, {"brennick", brennick_},
+                            {{"version", BRENNICK_VERSION}, {"brennick", brennick_}, {"library", library},
+                             {"simulator", IsSimulator(library)},
                              {"busy_lanes", store_->BusyLanes()}, {"log_lines_lost", LogLinesLost()},
                              {"state_file", store_->Healthy() ? "ok" : "failing"},
                              {"stopping", stopping_.load()}, {"checks", checks}}));

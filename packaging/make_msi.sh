@@ -36,15 +36,20 @@ at wixl -a x86 -D Version="$version" -D ProductCode="$product" -D Stage=stage -D
 # where its property names one and stays when the package goes (16: the
 # component is permanent); the service only when asked for.
 q() { at msibuild package.msi -q "$1"; }
-for c in "ExchangeValue EXCHANGEPATH" "JournalValue JOURNALPATH" "UnattendedValue UNATTENDED" \
+# The simulator's folder is known only after CostFinalize, where component
+# conditions count: the value is written for SIMULATOR=1 too.
+for c in "LocationValue LOCATIONPATH OR SIMULATOR = \"1\"" "ExchangeValue EXCHANGEPATH" "JournalValue JOURNALPATH" "UnattendedValue UNATTENDED" \
          "BrennickdService BRENNICKD = \"1\""; do
   q "UPDATE \`Component\` SET \`Condition\` = '${c#* }' WHERE \`Component\` = '${c%% *}'"
 done
 for c in "ExchangeFolder EXCHANGEPATH" "JournalFolder JOURNALPATH"; do
   q "UPDATE \`Component\` SET \`Condition\` = '${c#* }', \`Attributes\` = 16 WHERE \`Component\` = '${c%% *}'"
 done
+# The programs' versions, as their resources carry them: Windows Installer
+# replaces a versioned file by its version.
+q "UPDATE \`File\` SET \`Version\` = '$version.0' WHERE \`File\` = 'Brennick.exe' OR \`File\` = 'brennickd.exe' OR \`File\` = 'paysim.dll'"
 # The properties the command line gives reach the installing service.
-q "UPDATE \`Property\` SET \`Value\` = 'LOCATIONPATH;EXCHANGEPATH;JOURNALPATH;UNATTENDED;BRENNICKD;BRENNICKD_ORIGINS;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' WHERE \`Property\` = 'SecureCustomProperties'"
+q "UPDATE \`Property\` SET \`Value\` = 'LOCATIONPATH;SIMULATOR;EXCHANGEPATH;JOURNALPATH;UNATTENDED;BRENNICKD;BRENNICKD_ORIGINS;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' WHERE \`Property\` = 'SecureCustomProperties'"
 # A package code of its own for each content: wixl draws a new one per run.
 summary() { at msibuild package.msi -s "Brennick $version: card payments through the installed payment library" \
   "The Brennick developers" "Intel;1033" "$1"; }

@@ -9,9 +9,13 @@ namespace platform {
 
 // Registers the running program as an automatically started service with
 // these arguments, run by account (empty: the system's own, "LocalSystem"),
-// and starts it when asked; false with a message.
+// and starts it when asked; false with a message. A service registered
+// already changes only what is given: its program becomes this one, its
+// arguments change where arguments is not empty, its account where account
+// is given (accountGiven); its start type, failure actions and anything an
+// administrator set stay.
 bool RegisterService(const std::string& name, const std::string& arguments, const std::string& account,
-                     bool start, std::string* message);
+                     bool accountGiven, bool start, std::string* message);
 bool RemoveService(const std::string& name, std::string* message);
 // Starts a registered service; false with a message.
 bool StartRegisteredService(const std::string& name, std::string* message);

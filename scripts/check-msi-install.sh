@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Deploys the Windows Installer package as an administrator's tools do,
 # silently, under a fresh 32-bit Wine prefix: an older package with the
-# folders as properties and the simulator by default, a purchase; a value
+# folders as properties and the simulator asked for, a purchase; a value
 # changed by hand; the upgrade to this package, which keeps that value, the
 # carried ones and the journal, writes a new one and registers brennickd as
 # a service; a purchase; then the removal, which leaves the journal and the
 # exchange folder's files and no program file, value or service of the
-# package. Leaves nothing behind.
+# package; last an install without any property, which names no library.
+# Leaves nothing behind.
 #   check-msi-install.sh Brennick-<version>-win32.msi OLDER.msi
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,12 +36,16 @@ pay() {
 mkdir -p "$scratch/state"
 wineboot -i </dev/null >/dev/null 2>&1
 
-wine msiexec /i "$(winpath "$old")" /qn 'EXCHANGEPATH=C:\Registers\exchange' \
+# A trial asks for the simulator, which says on every slip that no money
+# moved.
+wine msiexec /i "$(winpath "$old")" /qn SIMULATOR=1 'EXCHANGEPATH=C:\Registers\exchange' \
   'JOURNALPATH=C:\Registers\journal' </dev/null
 expect LocationPath "$(value LocationPath)" 'C:\Program Files\Brennick\simulator\paysim.dll'
 expect ExchangePath "$(value ExchangePath)" 'C:\Registers\exchange'
 [ -d "$c/Registers/journal" ]
 pay
+grep -q 'data_to_print =\*\* SIMULATOR \*\*' "$c/Registers/exchange/output_ex.txt" ||
+  { echo "check-msi-install: the simulator's slip does not say so" >&2; exit 1; }
 
 # A library named by hand, as an administrator moves to the real one.
 mkdir -p "$c/Lib"
@@ -57,6 +62,7 @@ wine reg query "$services" /v ImagePath </dev/null 2>/dev/null | tr -d '\r' |
   grep -q -- '"--allow-origin" "https://pos.example,https://back.example"' ||
   { echo "check-msi-install: brennickd is not registered with its origins" >&2; exit 1; }
 [ -s "$c/ProgramData/Brennick/brennickd/token.txt" ]
+grep -q '^state = ' "$c/ProgramData/Brennick/brennickd/brennickd.conf"
 uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 [ "$(wine reg query "$uninstall" /s </dev/null 2>/dev/null | tr -d '\r' | grep -c 'DisplayName *REG_SZ *Brennick$')" = 1 ] ||
   { echo "check-msi-install: the upgrade left two products" >&2; exit 1; }
@@ -65,6 +71,7 @@ pay
 
 wine msiexec /x "$(winpath "$new")" /qn </dev/null
 left=$( (find "$c/Program Files/Brennick" -type f 2>/dev/null || true) | wc -l)
+[ "$left" = 0 ] || find "$c/Program Files/Brennick" -type f >&2
 expect "program files left" "$left" 0
 for name in LocationPath ExchangePath JournalPath Unattended; do
   expect "$name after the removal" "$(value "$name")" ""
@@ -75,4 +82,31 @@ if wine reg query "$services" </dev/null >/dev/null 2>&1; then
 fi
 ls "$c"/Registers/journal/brennick-*.jsonl >/dev/null
 [ -f "$c/Registers/exchange/output_ex.dat" ]
-echo "installed the package under Wine: silent install, upgrade that keeps a hand-set value and the journal, removal"
+
+# Deployed without any property, as group policy does it: no library is
+# named, and Brennick's first run says so instead of paying through the
+# simulator.
+wine msiexec /i "$(winpath "$new")" /qn UNATTENDED=1 </dev/null
+expect "LocationPath without properties" "$(value LocationPath)" ""
+rm -f "$c/Registers/exchange/output_ex.dat"
+set +e
+(cd "$c/Program Files/Brennick" && wine Brennick.exe /o1 /a221 /c643 </dev/null >/dev/null 2>&1)
+rc=$?
+set -e
+expect "a run without a library" "$rc" 2
+# A registered service that an administrator moved to another account and
+# gave another argument: what the package runs at an upgrade of a
+# registered service changes the program only.
+wine "C:\\Program Files\\Brennick\\brennickd.exe" --install-service --account LocalSystem \
+  --token-file 'C:\ProgramData\Brennick\brennickd\token.txt' --state 'C:\ProgramData\Brennick\brennickd' </dev/null
+image=$(wine reg query "$services" /v ImagePath </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^ *ImagePath *REG_[A-Z_]* *//p')
+wine reg add "$services" /v ImagePath /t REG_EXPAND_SZ /d "$image \"--wait\" \"30\"" /f </dev/null >/dev/null 2>&1
+wine reg add "$services" /v ObjectName /t REG_SZ /d 'NT SERVICE\brennickd' /f </dev/null >/dev/null 2>&1
+wineserver -k; wineserver -w   # the service manager reads them anew
+wine "C:\\Program Files\\Brennick\\brennickd.exe" --install-service </dev/null
+wine reg query "$services" /v ImagePath </dev/null 2>/dev/null | tr -d '\r' | grep -q -- '"--wait" "30"$' ||
+  { echo "check-msi-install: an upgrade dropped the administrator's argument" >&2; exit 1; }
+wine reg query "$services" /v ObjectName </dev/null 2>/dev/null | tr -d '\r' | grep -q 'NT SERVICE\\brennickd' ||
+  { echo "check-msi-install: an upgrade changed the service's account" >&2; exit 1; }
+wine msiexec /x "$(winpath "$new")" /qn </dev/null
+echo "installed the package under Wine: a trial on the simulator that says so, an upgrade that keeps a hand-set value and the journal, removal, and an install without properties that names no library"

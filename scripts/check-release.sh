@@ -14,6 +14,11 @@ trap 'rm -rf "$scratch"' EXIT
 for n in 1 2; do
   git clone -q "$root" "$scratch/clone-$n-$RANDOM"
 done
+# Signed as a signing release is, with a code-signing certificate made here:
+# two builds signed with it must still be identical.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Brennick release check" \
+  -addext "extendedKeyUsage=codeSigning" -keyout "$scratch/sign.key" -out "$scratch/sign.pem" 2>/dev/null
+export SIGN_CERT=$scratch/sign.pem SIGN_KEY=$scratch/sign.key
 # What git does not track never reaches a release: one clone carries
 # untracked files where the examples are.
 set -- "$scratch"/clone-*
@@ -32,6 +37,15 @@ for f in "$first"/*; do
   cmp "$f" "$second/$(basename "$f")"
 done
 echo "reproducible: $(ls "$first" | wc -l) files identical"
+# Each Windows program and the package carry a signature that verifies.
+python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
+  "$(ls "$first"/Brennick-*-win32.zip)" "$scratch/signed"
+for f in "$scratch/signed/Brennick.exe" "$scratch/signed/brennickd.exe" "$scratch/signed/simulator/paysim.dll" \
+         "$(ls "$first"/Brennick-*-win32.msi)"; do
+  osslsigncode verify -CAfile "$scratch/sign.pem" -in "$f" >"$scratch/verify.log" 2>&1 ||
+    { cat "$scratch/verify.log" >&2; echo "the signature of $f does not verify" >&2; exit 1; }
+done
+echo "signed: the three programs and the package verify"
 (cd "$first" && sha256sum -c --quiet SHA256SUMS)
 size=$(python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).getinfo("Brennick.exe").file_size)' \
   "$(ls "$first"/Brennick-*-win32.zip)")

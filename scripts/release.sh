@@ -39,6 +39,28 @@ i686-w64-mingw32-objcopy --strip-all --add-gnu-debuglink=dist/Brennick.exe.debug
   "$win/Brennick.exe" "$stage/Brennick.exe"
 i686-w64-mingw32-objcopy --strip-all "$win/paysim.dll" "$stage/paysim.dll"
 i686-w64-mingw32-objcopy --strip-all "$win/brennickd.exe" "$stage/brennickd.exe"
+
+# Authenticode signatures where a certificate is given: SIGN_CERT and
+# SIGN_KEY (PEM), or SIGN_PKCS12 (with SIGN_PASSWORD where it has one). The
+# signing time is the commit's, so that two builds signed with one
+# certificate stay identical to the byte; a release without one says
+# "unsigned" at its end.
+signing=unsigned
+sign() {   # sign FILE
+  local how=()
+  if [ -n "${SIGN_PKCS12:-}" ]; then
+    how=(-pkcs12 "$SIGN_PKCS12")
+    [ -z "${SIGN_PASSWORD:-}" ] || how+=(-pass "$SIGN_PASSWORD")
+  elif [ -n "${SIGN_CERT:-}" ] && [ -n "${SIGN_KEY:-}" ]; then
+    how=(-certs "$SIGN_CERT" -key "$SIGN_KEY")
+  else
+    return 0
+  fi
+  osslsigncode sign "${how[@]}" -h sha256 -n Brennick -time "$SOURCE_DATE_EPOCH" -in "$1" -out "$1.signed" >/dev/null
+  mv "$1.signed" "$1"
+  signing="signed"
+}
+for f in Brennick.exe brennickd.exe paysim.dll; do sign "$stage/$f"; done
 objcopy --strip-all --remove-section=.comment "$native/brennickd" "$stage/brennickd"
 objcopy --strip-unneeded --remove-section=.comment "$native/libpaysim.so" "$stage/libpaysim.so"
 chmod 0644 dist/*.debug
@@ -109,6 +131,8 @@ python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.arg
 rm -r "$msi/registry" "$msi/journal"
 find "$msi" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 bash packaging/make_msi.sh "$msi" "$version" "dist/Brennick-$version-win32.msi"
+sign "dist/Brennick-$version-win32.msi"
 
 (cd dist && sha256sum -- * > SHA256SUMS)
 ls -l dist
+echo "Windows programs and package: $signing"

@@ -13,7 +13,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 for p in cmake g++ make googletest nlohmann-json3-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 file \
          clang libclang-rt-14-dev clang-tidy cppcheck python3 python3-pefile \
          groff-base lintian xz-utils eatmydata libboost-dev libssl-dev wixl msitools faketime chromium chromium-driver python3-selenium systemd systemd-container debootstrap \
-         qemu-system-x86 shellcheck ccache libsystemd-dev pkg-config debhelper node-typescript; do
+         qemu-system-x86 shellcheck ccache libsystemd-dev pkg-config debhelper node-typescript osslsigncode; do
   have_pkg "$p" || need+=("$p")
 done
 # npm packs the JavaScript client; a machine whose Node.js comes from

@@ -12,7 +12,7 @@ namespace {
 const char* const kUseSystemd = "on this system the service runs from systemd: see brennickd.service";
 }
 
-bool RegisterService(const std::string&, const std::string&, const std::string&, bool, std::string* message)
+bool RegisterService(const std::string&, const std::string&, const std::string&, bool, bool, std::string* message)
 {
     *message = kUseSystemd;
     return false;

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 namespace platform {
 
 namespace {
@@ -62,34 +65,53 @@ const char* const kEventLogKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\
 }  // namespace
 
 bool RegisterService(const std::string& name, const std::string& arguments, const std::string& account,
-                     bool start, std::string* message)
+                     bool accountGiven, bool start, std::string* message)
 {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string command = "\"" + std::string(path, n) + "\" " + arguments;
+    const std::string program = "\"" + std::string(path, n) + "\"";
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
     if (manager == nullptr) {
         *message = "the service control manager cannot be opened: " + Describe(GetLastError());
         return false;
     }
-    SC_HANDLE service = CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                       SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
-                                       account.empty() ? nullptr : account.c_str(), nullptr);
-    // Registered already (an installer's upgrade, a second run): the new
-    // arguments and account replace the old ones.
-    if (service == nullptr && GetLastError() == ERROR_SERVICE_EXISTS) {
-        service = OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS);
-        if (service != nullptr &&
-            !ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE,
-                                  command.c_str(), nullptr, nullptr, nullptr,
-                                  account.empty() ? "LocalSystem" : account.c_str(), nullptr, nullptr)) {
+    SC_HANDLE service = OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS);
+    bool created = false;
+    if (service == nullptr && arguments.empty()) {
+        *message = "the service is not registered: --install-service needs its options (--token-file, --state)";
+    } else if (service == nullptr) {
+        service = CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                 SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, (program + " " + arguments).c_str(), nullptr,
+                                 nullptr, nullptr, account.empty() ? nullptr : account.c_str(), nullptr);
+        created = service != nullptr;
+        if (service == nullptr) *message = "the service cannot be created: " + Describe(GetLastError());
+    } else {
+        // Registered already (an installer's upgrade, a second run): the
+        // program is this one; the arguments and the account only where
+        // given, so that what an administrator set stays.
+        std::string keptArguments;
+        DWORD needed = 0;
+        QueryServiceConfigA(service, nullptr, 0, &needed);
+        std::vector<char> buffer(needed > 0 ? needed : 1);
+        auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+        if (needed > 0 && QueryServiceConfigA(service, config, needed, &needed) && config->lpBinaryPathName) {
+            std::string image = config->lpBinaryPathName;
+            std::size_t end = image[0] == '"' ? image.find('"', 1) : image.find(' ');
+            keptArguments = end == std::string::npos ? "" : image.substr(end + (image[0] == '"' ? 1 : 0));
+            keptArguments.erase(0, keptArguments.find_first_not_of(' ') == std::string::npos
+                                       ? keptArguments.size()
+                                       : keptArguments.find_first_not_of(' '));
+        }
+        std::string command = program + " " + (arguments.empty() ? keptArguments : arguments);
+        const char* who = !accountGiven ? nullptr : account.empty() ? "LocalSystem" : account.c_str();
+        if (!ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, command.c_str(),
+                                  nullptr, nullptr, nullptr, who, nullptr, nullptr)) {
+            *message = "the registered service cannot be changed: " + Describe(GetLastError());
             CloseServiceHandle(service);
             service = nullptr;
         }
     }
-    if (service == nullptr) *message = "the service cannot be created: " + Describe(GetLastError());
-    if (service != nullptr) {
+    if (service != nullptr && created) {
         SERVICE_DESCRIPTIONA description = {
             const_cast<char*>("Brennick's local payment service for web registers: runs Brennick once per "
                               "operation that a register's page asks for.")};
@@ -100,6 +122,8 @@ bool RegisterService(const std::string& name, const std::string& arguments, cons
                                 {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
         SERVICE_FAILURE_ACTIONSA failure = {86400, nullptr, nullptr, 4, actions};
         ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+    }
+    if (service != nullptr) {
         if (start && !StartServiceA(service, 0, nullptr))
             *message = "the service is registered but does not start: " + Describe(GetLastError());
         CloseServiceHandle(service);

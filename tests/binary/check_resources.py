@@ -1,11 +1,13 @@
-"""check_resources.py VERSION EXE DLL: both modules carry the project's
-version; the program carries its manifest (asInvoker, Windows 7 to 11,
-common controls 6)."""
+"""check_resources.py VERSION EXE DLL SERVICE: the three modules carry the
+project's version; the program carries its manifest (asInvoker, Windows 7
+to 11, common controls 6); the service carries the message table of its
+Event Log events, so that Event Viewer shows their text."""
 import sys
 
 import pefile
 
 RT_MANIFEST = 24
+RT_MESSAGETABLE = 11
 WINDOWS_7_TO_11 = ["35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
                    "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"]
 
@@ -26,9 +28,25 @@ def manifest(pe):
     return ""
 
 
-def main(version, exe, dll):
+def message_ids(pe):
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.id == RT_MESSAGETABLE:
+            entry = kind.directory.entries[0].directory.entries[0]
+            data = pe.get_data(entry.data.struct.OffsetToData, entry.data.struct.Size)
+            blocks = int.from_bytes(data[:4], "little")
+            ids = []
+            for b in range(blocks):
+                low, high = (int.from_bytes(data[4 + 12 * b + 4 * i:8 + 12 * b + 4 * i], "little") for i in range(2))
+                ids += range(low, high + 1)
+            return ids
+    return []
+
+
+def main(version, exe, dll, service):
     failures = []
-    for path, name in ((exe, "Brennick.exe"), (dll, "paysim.dll")):
+    if 1 not in message_ids(pefile.PE(service)):
+        failures.append("brennickd.exe: no message table with the text of event 1")
+    for path, name in ((exe, "Brennick.exe"), (dll, "paysim.dll"), (service, "brennickd.exe")):
         pe = pefile.PE(path)
         s = strings(pe)
         for key, want in (("FileVersion", version), ("ProductVersion", version),

@@ -44,7 +44,9 @@ class ServiceChecks(unittest.TestCase):
 
     def test_health_log_and_the_tokens_words(self):
         s = self.service()
-        self.assertEqual(s.request("GET", "/v1/health", token=None)[:2], (200, {"ok": True}))
+        # Healthy on the simulator, and saying so: no money moves there.
+        self.assertEqual(s.request("GET", "/v1/health", token=None)[:2], (200, {"ok": True, "simulator": True}))
+        self.assertTrue(s.request("GET", "/v1/status")[1]["simulator"])
         self.assertEqual(s.request("GET", "/v1/status", token="x" * 30)[1]["error"], "the token is not valid")
         self.assertEqual(s.request("GET", "/v1/status", token=None)[1]["error"], "a bearer token is required")
         self.assertEqual(s.request("GET", "/v1/status", token=None,
@@ -72,6 +74,14 @@ class ServiceChecks(unittest.TestCase):
         with open(pay_token) as f:
             token = f.read().strip()
         self.assertRegex(token, "^[0-9a-f]{64}$")
+        # An installer runs it at every upgrade: the token stays, and the
+        # configuration that names it is written once.
+        conf = os.path.join(s.root, "made.conf")
+        again = subprocess.run([os.path.join(BIN, "brennickd"), "--make-token", pay_token, "--config-file", conf])
+        self.assertEqual(again.returncode, 0)
+        with open(pay_token) as f, open(conf) as c:
+            self.assertEqual((f.read().strip(), c.read().splitlines()[1:]),
+                             (token, ["token-file = " + pay_token, "state = " + s.root]))
         s.args += ["--pay-token-file", pay_token]
         s.start()
         pay = {"Authorization": "Bearer " + token}
