@@ -27,8 +27,12 @@ for tree in examples clients; do
 done
 epoch=${SOURCE_DATE_EPOCH:-$(date +%s)}
 at() { faketime "@$epoch" "$@"; }
-# The same version gives the same product code.
-product=$(python3 -c 'import sys, uuid; print(str(uuid.uuid5(uuid.UUID("7d4b5e0a-3c1f-4e84-9b6a-2f5c8d1e9a37"), "product " + sys.argv[1])).upper())' "$version")
+# The product code comes from the version and the files: the same build
+# gives the same code, a rebuild of one version with other files another
+# one, which installs over the first (the upgrade's maximum version is
+# inclusive, set below).
+build=$(cd stage && find . -type f | LC_ALL=C sort | xargs sha256sum | sha256sum | cut -c1-16)
+product=$(python3 -c 'import sys, uuid; print(str(uuid.uuid5(uuid.UUID("7d4b5e0a-3c1f-4e84-9b6a-2f5c8d1e9a37"), "product " + sys.argv[1] + " " + sys.argv[2])).upper())' "$version" "$build")
 at wixl -a x86 -D Version="$version" -D ProductCode="$product" -D Stage=stage -D Examples=stage/examples \
   -D Clients=stage/clients -o package.msi "$here/brennick.wxs" examples.wxs clients.wxs 2> >(grep -v "^$" >&2)
 
@@ -45,6 +49,12 @@ done
 for c in "ExchangeFolder EXCHANGEPATH" "JournalFolder JOURNALPATH"; do
   q "UPDATE \`Component\` SET \`Condition\` = '${c#* }', \`Attributes\` = 16 WHERE \`Component\` = '${c%% *}'"
 done
+# 1 + 512: features migrated, the maximum version inclusive: a package of
+# the same version and another build is an upgrade.
+# (libmsi's SQL takes no UPDATE of that table: it goes through its text form).
+msiinfo export package.msi Upgrade | tr -d '\r' |
+  awk -F'\t' -v OFS='\t' '$7 == "WIX_UPGRADE_DETECTED" {$5 = 513} {print}' >Upgrade.idt
+at msibuild package.msi -i Upgrade.idt
 # The programs' versions, as their resources carry them: Windows Installer
 # replaces a versioned file by its version.
 q "UPDATE \`File\` SET \`Version\` = '$version.0' WHERE \`File\` = 'Brennick.exe' OR \`File\` = 'brennickd.exe' OR \`File\` = 'paysim.dll'"

@@ -46,6 +46,16 @@ for f in "$scratch/signed/Brennick.exe" "$scratch/signed/brennickd.exe" "$scratc
     { cat "$scratch/verify.log" >&2; echo "the signature of $f does not verify" >&2; exit 1; }
 done
 echo "signed: the three programs and the package verify"
+# The package's tables as an administrator's tools read them: the
+# programs' versions, and a rebuild of one version as an upgrade.
+version=$(sed -n 's/^project(Brennick VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+package=$(ls "$first"/Brennick-*-win32.msi)
+for f in Brennick.exe brennickd.exe paysim.dll; do
+  msiinfo export "$package" File | tr -d '\r' | awk -F'\t' -v f="$f" -v v="$version.0" '$1 == f && $5 == v {found = 1} END {exit !found}' ||
+    { echo "the package's File table gives $f no version $version.0" >&2; exit 1; }
+done
+msiinfo export "$package" Upgrade | tr -d '\r' | awk -F'\t' '$7 == "WIX_UPGRADE_DETECTED" && $5 == 513 {found = 1} END {exit !found}' ||
+  { echo "the package does not take a rebuild of its version as an upgrade" >&2; exit 1; }
 (cd "$first" && sha256sum -c --quiet SHA256SUMS)
 size=$(python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).getinfo("Brennick.exe").file_size)' \
   "$(ls "$first"/Brennick-*-win32.zip)")
