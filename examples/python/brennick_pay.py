@@ -242,7 +242,7 @@ def pay(operation: Union[str, int], amount: Optional[int] = None, currency: Opti
     try:
         child = subprocess.Popen(args, cwd=work_dir)
     except (FileNotFoundError, PermissionError) as e:
-        raise BrennickNotFound("cannot find Brennick (%s: %s): put it on PATH or name it with --program PATH "
+        raise BrennickNotFound("cannot find or run Brennick (%s: %s): put it on PATH or name it with --program PATH "
                                "or the BRENNICK_PROGRAM variable" % (program, e.strerror)) from None
     try:
         exit_code = child.wait(timeout=timeout)

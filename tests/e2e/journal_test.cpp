@@ -368,6 +368,19 @@ TEST_F(Journal, CallLineAndEmptiedFilesAreOnDiskBeforeTheCallAndEachFileBeforeIt
 #endif
 
 #ifndef _WIN32
+// Standard input, output and error are no report channel: a line there
+// would mix with a box's words. The run and its files are as without one.
+TEST_F(Journal, StandardDescriptorsAreNoReportChannel)
+{
+    for (const char* fd : {"0", "1", "2"}) {
+        SetTestEnv("BRENNICK_REPORT", fd);
+        RunResult r = Run("/o1 /a221");
+        EXPECT_EQ(r.exitCode, 0u) << fd;
+        EXPECT_EQ(r.standardOutput + r.otherDiagnostics, "") << fd;
+        EXPECT_EQ(Read(exchange / "output.dat"), OutputDatWithAmount("221")) << fd;
+    }
+}
+
 // The run id given beside a report channel names the run's lines; without
 // a channel, or in another form, it is not taken. A channel that nobody
 // reads holds the run a few seconds, no longer.

@@ -7,6 +7,10 @@
 
 #include "e2e/e2e_fixture.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 class Simulator : public EndToEnd {
@@ -224,6 +228,13 @@ TEST_F(Simulator, LockThatCannotBeHadAnswersSystemMalfunctionAndKeepsTheState)
     auto v = Pay("/o1 /a221");
     EXPECT_EQ(v["RC"], "96");
     EXPECT_FALSE(fs::exists(state / "paysim-default.state"));
+#ifndef _WIN32
+    // A FIFO there, whose open would wait for a writer: the same.
+    fs::remove(state / "paysim.lock");
+    ASSERT_EQ(::mkfifo((state / "paysim.lock").c_str(), 0600), 0);
+    EXPECT_EQ(Pay("/o1 /a221")["RC"], "96");
+    EXPECT_FALSE(fs::exists(state / "paysim-default.state"));
+#endif
 }
 
 #ifndef _WIN32

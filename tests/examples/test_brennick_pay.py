@@ -150,7 +150,15 @@ class BrennickPay(unittest.TestCase):
         run = subprocess.run([sys.executable, example, "purchase", "221"], capture_output=True, text=True,
                              env=dict(os.environ, BRENNICK_PROGRAM="", PATH="/nonexistent"))
         self.assertEqual(run.returncode, 2)
-        self.assertRegex(run.stderr, r"^brennick_pay.py: cannot find Brennick \(brennick: .*--program PATH.*\n$")
+        self.assertRegex(run.stderr, r"^brennick_pay.py: cannot find or run Brennick \(brennick: .*--program PATH.*\n$")
+        # There, but not a program that may run: the same words, no traceback.
+        stranded = os.path.join(self.tmp.name, "brennick")
+        with open(stranded, "w") as f:
+            f.write("not a program\n")
+        run = subprocess.run([sys.executable, example, "purchase", "221", "--program", stranded],
+                             capture_output=True, text=True)
+        self.assertEqual(run.returncode, 2)
+        self.assertRegex(run.stderr, r"^brennick_pay.py: cannot find or run Brennick \(.*\n$")
 
 
 @unittest.skipUnless(WINE_RUN and WIN_BIN, "runs from the Windows build's tests")
