@@ -16,14 +16,15 @@ trap 'rm -rf "$work"' EXIT
 # wixl takes sources relative to the folder it runs in.
 cp -a "$stage" "$work/stage"
 cd "$work"
-# The examples, and the clients that the web example imports.
-for tree in examples clients; do
+# The examples, the clients that the web example imports, the guides.
+for tree in examples clients docs; do
   group=$(echo "${tree:0:1}" | tr a-z A-Z)${tree:1}
   (cd stage && find "$tree" -type f | LC_ALL=C sort |
     wixl-heat --prefix "$tree/" --directory-ref "$(echo "$tree" | tr a-z A-Z)DIR" --component-group "$group" \
       --var "var.$group") |
     # Folders named by their names, not by a number that changes per run.
-    sed "s/<Directory Id=\"dir[0-9A-F]*\" Name=\"\([A-Za-z0-9_]*\)\"/<Directory Id=\"${tree}_\1\" Name=\"\1\"/" > "$tree.wxs"
+    sed -e "s/<Directory Id=\"dir[0-9A-F]*\" Name=\"\([A-Za-z0-9_]*\)\"/<Directory Id=\"${tree}_\1\" Name=\"\1\"/" \
+        -e "s/<Directory Id=\"dir[0-9A-F]*\" Name=\"\.\"/<Directory Id=\"${tree}_here\" Name=\".\"/" > "$tree.wxs"
 done
 epoch=${SOURCE_DATE_EPOCH:-$(date +%s)}
 at() { faketime "@$epoch" "$@"; }
@@ -34,7 +35,8 @@ at() { faketime "@$epoch" "$@"; }
 build=$(cd stage && find . -type f | LC_ALL=C sort | xargs sha256sum | sha256sum | cut -c1-16)
 product=$(python3 -c 'import sys, uuid; print(str(uuid.uuid5(uuid.UUID("7d4b5e0a-3c1f-4e84-9b6a-2f5c8d1e9a37"), "product " + sys.argv[1] + " " + sys.argv[2])).upper())' "$version" "$build")
 at wixl -a x86 -D Version="$version" -D ProductCode="$product" -D Stage=stage -D Examples=stage/examples \
-  -D Clients=stage/clients -o package.msi "$here/brennick.wxs" examples.wxs clients.wxs 2> >(grep -v "^$" >&2)
+  -D Clients=stage/clients -D Docs=stage/docs -o package.msi "$here/brennick.wxs" examples.wxs clients.wxs docs.wxs \
+  2> >(grep -v "^$" >&2)
 
 # Each setting is written when its value is known; a folder is created
 # where its property names one and stays when the package goes (16: the

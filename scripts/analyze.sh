@@ -27,4 +27,8 @@ shell_scripts=(.ci/run scripts/*.sh packaging/*.sh packaging/debian/brennick.pos
                tests/*/*.sh)
 echo "shellcheck: ${#shell_scripts[@]} files"
 shellcheck -S warning -x "${shell_scripts[@]}"
+# The documents: every command block run by a test or marked, every link
+# reaching its file and heading.
+python3 scripts/check-docs.py >/dev/null
+echo "documents: every command block run or marked, every link reaches"
 echo "static analysis: clean"

@@ -71,8 +71,9 @@ newer=$scratch/newer
 dpkg-deb -R "$deb" "$newer"
 sed -i "s/^Version: .*/Version: $version+1/" "$newer/DEBIAN/control"
 dpkg-deb --root-owner-group -b "$newer" "$root/root/brennick_${version}+1_amd64.deb" >/dev/null
-bash scripts/doc-block.sh README.md linux-service | sed "s/<version>/$version/" >"$root/root/service.sh"
-bash scripts/doc-block.sh README.md linux-register-user >"$root/root/register-user.sh"
+bash scripts/doc-block.sh docs/linux.md linux-service | sed "s/<version>/$version/" >"$root/root/service.sh"
+bash scripts/doc-block.sh docs/linux.md linux-register-user >"$root/root/register-user.sh"
+bash scripts/doc-block.sh README.md first-purchase >"$root/root/first-purchase.sh"
 
 inside sh -euc '
   cd /root
@@ -107,6 +108,9 @@ inside sh -euc '
   apt-get install -y -qq ./brennick_'"$version"'+1_amd64.deb >/dev/null 2>&1
   exe=$(readlink /proc/"$(systemctl show -P MainPID brennickd)"/exe)
   [ "$exe" = /usr/bin/brennickd ] || { echo "after the upgrade the service runs $exe" >&2; exit 1; }
+  # The README'"'"'s first purchase, as a user of the group types it.
+  su -l cashier -c "bash -s" <first-purchase.sh >first.out 2>&1 || { cat first.out >&2; exit 1; }
+  grep -q "^RC=00" first.out || { cat first.out >&2; exit 1; }
   # Purge takes the enable link: a reinstall waits for the administrator.
   dpkg --purge brennick >/dev/null
   ! systemctl is-active -q brennickd

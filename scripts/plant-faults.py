@@ -145,6 +145,8 @@ FAULTS = [
     ("example-permission-traceback", "examples/python/brennick_pay.py",
      "except (FileNotFoundError, PermissionError) as e:", "except FileNotFoundError as e:",
      py("examples", "test_brennick_pay")),
+    ("guide-block-flag", "docs/integrating.md", "brennick /o1 /a221 /c643 /bINV-0041",
+     "brennick /o1 /a221 /c643 /xINV-0041", py("examples", "test_brennick_pay")),
     ("short-journal-write", "platform/posix/files.cpp",
      "        bytes += n;\n        size -= static_cast<std::size_t>(n);", "        return true;",
      e2e("*ShortWritesCarryOn*")),

@@ -82,7 +82,7 @@ gzip -9n < docs/brennickd.1 > "$tree/usr/share/man/man1/brennickd.1.gz"
 install -m 0644 "$stage/libpaysim.so" "$tree/usr/lib/brennick/libpaysim.so"
 gzip -9n < "$stage/brennick.1" > "$tree/usr/share/man/man1/brennick.1.gz"
 gzip -9n < README.md > "$doc/README.md.gz"
-git ls-files -z examples clients | while IFS= read -r -d '' f; do
+git ls-files -z examples clients 'docs/*.md' | while IFS= read -r -d '' f; do
   install -D -m 0644 "$f" "$doc/$f"
 done
 sed "s/@VERSION@/$version/; s/@DATE@/$(date -R -d "@$SOURCE_DATE_EPOCH")/" \
@@ -109,7 +109,7 @@ cp "$stage/brennick_${version}_amd64.deb" dist/
 examples=()
 while IFS= read -r f; do
   case $f in *.bat|*.ps1) examples+=("$f=$f:crlf") ;; *) examples+=("$f=$f") ;; esac
-done < <(git ls-files examples clients)
+done < <(git ls-files examples clients 'docs/*.md')
 python3 packaging/make_zip.py "dist/Brennick-$version-win32.zip" "$SOURCE_DATE_EPOCH" \
   Brennick.exe="$stage/Brennick.exe" \
   brennickd.exe="$stage/brennickd.exe" \

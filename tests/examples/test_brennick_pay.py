@@ -117,10 +117,10 @@ class BrennickPay(unittest.TestCase):
         self.assertEqual((r.exit_code, r.outcome_unknown, r.approved, r.rc), (3, False, True, "00"))
 
     def test_recovery_walk_of_the_readme_as_written(self):
-        with open(os.path.join(ROOT, "README.md")) as f:
-            readme = f.read()
-        start = readme.index("```sh\n", readme.index("## After a crash, a kill or a power cut")) + 6
-        walk = readme[start:readme.index("```", start)]
+        with open(os.path.join(ROOT, "docs", "integrating.md")) as f:
+            guide = f.read()
+        start = guide.index("```sh\n", guide.index("<!-- block: recovery-walk -->")) + 6
+        walk = guide[start:guide.index("```", start)]
         journal = os.path.join(self.tmp.name, "journal")
         os.makedirs(journal)
         self.setting(self.key, "JournalPath", journal)
