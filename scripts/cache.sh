@@ -12,6 +12,11 @@ recipe_hash() {
   cat "$@" | sha256sum | cut -c1-16
 }
 
+# cache_has NAME HASH: true where NAME of that hash is made and whole.
+cache_has() {
+  [ -d "$(cache_root)/$1-$2" ]
+}
+
 # cached NAME HASH MAKE: sets CACHED to the folder NAME-HASH in the cache,
 # made where missing by "MAKE FOLDER" (run with set -e in a subshell) into a
 # folder of a temporary name that is renamed only when MAKE succeeded, so a

@@ -33,7 +33,7 @@ make_root() {
 }
 # shellcheck source=cache.sh
 . scripts/cache.sh
-cached unit-container "$(printf '%s\n' "$container_packages" | cat - scripts/debian-mirror.sh | sha256sum | cut -c1-16)" \
+cached unit-container "$(recipe_hash <(printf '%s\n' "$container_packages") scripts/debian-mirror.sh)" \
   make_root || exit
 base=$CACHED/root
 scratch=$(mktemp -d -t brennick-unit-XXXXXX)

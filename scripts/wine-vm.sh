@@ -37,7 +37,7 @@ unavailable() {
 prepare=no
 case ${1:-} in
   --prepare) prepare=yes; shift ;;
-  --has-image) [ -d "$(cache_root)/wine-vm-$(wine_vm_hash)" ]; exit ;;
+  --has-image) cache_has wine-vm "$(wine_vm_hash)"; exit ;;
 esac
 files=()
 while [ "${1:-}" = --file ]; do

@@ -5,6 +5,7 @@ import json
 import os
 import subprocess
 import tempfile
+import unittest
 import urllib.error
 import urllib.request
 
@@ -12,6 +13,14 @@ BIN = os.environ.get("BRENNICK_BIN", "")
 TOKEN = "test-token-0123456789abcdef"
 # A terminal that approves in part with the words of a Cyrillic code page.
 PARTIAL_APPROVAL_1251 = ((258, b"10\0"), (586, "ОДОБРЕНО ЧАСТИЧНО".encode("cp1251") + b"\0"))
+
+
+class ServiceCase(unittest.TestCase):
+    """A test case whose services go with it, passed or not."""
+    def service(self, *args, **kwargs):
+        s = Service(*args, **kwargs)
+        self.addCleanup(s.close)
+        return s
 
 
 class Service:

@@ -9,7 +9,7 @@ import threading
 import time
 import unittest
 
-from service_fixture import BIN, Service
+from service_fixture import BIN, Service, ServiceCase
 
 SALE = {"operation": "purchase", "amount": 221, "currency": 643, "trace_id": "INV-7"}
 
@@ -28,12 +28,7 @@ def in_thread(f, *args, **kwargs):
 
 
 @unittest.skipUnless(BIN, "runs from the POSIX build's tests")
-class Answers(unittest.TestCase):
-    def service(self, *args, **kwargs):
-        s = Service(*args, **kwargs)
-        self.addCleanup(s.close)
-        return s
-
+class Answers(ServiceCase):
     def test_an_approval_that_lost_its_end_is_unknown(self):
         s = self.service(env={"PAYSIM_FAULT": "vanish-after"})
         status, a, _ = s.pay("v", **SALE)

@@ -8,19 +8,14 @@ import signal
 import time
 import unittest
 
-from service_fixture import BIN, TOKEN, Service
+from service_fixture import BIN, TOKEN, Service, ServiceCase
 
 SALE = {"operation": "purchase", "amount": 221, "currency": 643, "trace_id": "H-1"}
 PAGE = "https://pos.example"
 
 
 @unittest.skipUnless(BIN, "runs from the POSIX build's tests")
-class Held(unittest.TestCase):
-    def service(self, *args, **kwargs):
-        s = Service(*args, **kwargs)
-        self.addCleanup(s.close)
-        return s
-
+class Held(ServiceCase):
     def state(self, s):
         return os.path.join(s.state, "brennickd-state.jsonl")
 

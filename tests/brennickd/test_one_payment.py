@@ -10,19 +10,14 @@ import threading
 import time
 import unittest
 
-from service_fixture import BIN, Service
+from service_fixture import BIN, Service, ServiceCase
 
 SALE = {"operation": "purchase", "amount": 221, "currency": 643, "trace_id": "INV-7"}
 CARD = "4111111111111111"
 
 
 @unittest.skipUnless(BIN, "runs from the POSIX build's tests")
-class OnePayment(unittest.TestCase):
-    def service(self, *args, **kwargs):
-        s = Service(*args, **kwargs)
-        self.addCleanup(s.close)
-        return s
-
+class OnePayment(ServiceCase):
     def state_lines(self, s):
         with open(os.path.join(s.state, "brennickd-state.jsonl")) as f:
             return [json.loads(line) for line in f]

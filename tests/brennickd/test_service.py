@@ -8,18 +8,13 @@ import threading
 import time
 import unittest
 
-from service_fixture import BIN, PARTIAL_APPROVAL_1251, TOKEN, Service
+from service_fixture import BIN, PARTIAL_APPROVAL_1251, TOKEN, Service, ServiceCase
 
 SALE = {"operation": "purchase", "amount": 221, "currency": 643}
 
 
 @unittest.skipUnless(BIN, "runs from the POSIX build's tests")
-class ServiceChecks(unittest.TestCase):
-    def service(self, *args, **kwargs):
-        s = Service(*args, **kwargs)
-        self.addCleanup(s.close)
-        return s
-
+class ServiceChecks(ServiceCase):
     def test_a_start_without_a_writable_exchange_folder_names_the_setting(self):
         s = self.service()
         s.stop()
