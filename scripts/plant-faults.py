@@ -137,6 +137,8 @@ FAULTS = [
      py("brennickd", "test_held")),
     ("standard-descriptor-as-channel", "platform/posix/report.cpp", "fd <= 2 || fd > 65535", "fd < 0 || fd > 65535",
      e2e("*StandardDescriptorsAreNoReportChannel*")),
+    ("report-inherited", "platform/posix/report.cpp",
+     "    ::fcntl(static_cast<int>(fd), F_SETFD, flags | FD_CLOEXEC);\n", "", e2e("*HelperTheLibraryStarts*")),
     ("lock-on-a-fifo", "simulator/lock_posix.cpp", "if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {",
      "if (::fstat(fd, &st) != 0) {", e2e("*LockThatCannotBeHad*")),
     ("example-permission-traceback", "examples/python/brennick_pay.py",

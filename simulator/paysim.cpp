@@ -6,6 +6,9 @@
 //                  "vanish" (_Exit(2), the process gone at once): fail instead of
 //                  answering; with "-after" ("crash-after", ...) fail once
 //                  the full answer stands in the record and the journal
+// PAYSIM_HELPER    start a process that lives this many seconds beyond the run
+//                  (POSIX), its process id in the state folder's
+//                  "paysim-helper.pid": a library's background agent
 // PAYSIM_NOW       a fixed clock, "YYYY-MM-DDTHH:MM:SS"; any other value
 //                  makes every operation answer 96 SYSTEM MALFUNCTION
 // PAYSIM_STATE_DIR where the state files live (default: a folder of the user's
@@ -15,6 +18,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "paylib/record.h"
@@ -84,6 +88,11 @@ int Process(const char* instanceId, void* record, unsigned size)
             result = AnswerOperation(static_cast<UserAuthInt*>(record), &state, now);
             SaveState(path, state);
             SaveCounter(counterPath, state.sequence);
+            if (const char* helper = std::getenv("PAYSIM_HELPER")) {
+                long seconds = std::strtol(helper, nullptr, 10);
+                std::filesystem::path pidFile = std::filesystem::path(path).parent_path() / "paysim-helper.pid";
+                if (seconds > 0) StartHelper(seconds < 3600 ? seconds : 3600, pidFile.string());
+            }
             UnlockStateFolder(lock);
         }
     } catch (...) {

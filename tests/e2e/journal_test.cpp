@@ -8,6 +8,8 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -417,6 +419,45 @@ TEST_F(Journal, GivenRunIdAndAReportChannelThatNobodyReads)
     ::close(full[1]);
     EXPECT_NE(Lines().back()["run"], "00000000000000AB");
     EXPECT_NE(r.otherDiagnostics.find("BRENNICK_RUN is not a run id"), std::string::npos);
+}
+
+// A background agent that the library starts outlives the run; were the
+// channel its too, the reader would wait for the agent, not for the run.
+TEST_F(Journal, AHelperTheLibraryStartsDoesNotHoldTheReportChannel)
+{
+    const fs::path state = base / "state";
+    fs::create_directories(state);
+    SetSetting("LocationPath", ProgramDirectory() + "/libpaysim.so" + '\0');
+    SetTestEnv("PAYSIM_STATE_DIR", state.string());
+    SetTestEnv("PAYSIM_HELPER", "60");
+    struct EndHelper {
+        fs::path pidFile;
+        ~EndHelper()
+        {
+            long pid = std::atol(Read(pidFile).c_str());
+            if (pid > 1) ::kill(static_cast<pid_t>(pid), SIGKILL);
+        }
+    } endHelper{state / "paysim-helper.pid"};
+    int report[2];
+    ASSERT_EQ(::pipe2(report, O_CLOEXEC), 0);
+    RunResult r = RunProgramWithArguments({"/o1 /a221"}, work.string(), [&report] {
+        ::dup2(report[1], 5);
+        ::setenv("BRENNICK_REPORT", "5", 1);
+    });
+    ::close(report[1]);
+    EXPECT_EQ(r.exitCode, 0u);
+    ASSERT_TRUE(fs::exists(endHelper.pidFile)) << r.otherDiagnostics;
+    std::string lines;
+    char chunk[4096];
+    pollfd readable = {report[0], POLLIN, 0};
+    ssize_t n = 1;
+    while (n > 0 && ::poll(&readable, 1, 10000) == 1) {
+        n = ::read(report[0], chunk, sizeof chunk);
+        if (n > 0) lines.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(report[0]);
+    EXPECT_EQ(n, 0) << "no end of the channel while the helper lives";
+    EXPECT_NE(lines.find("\"end\""), std::string::npos) << lines;
 }
 #endif
 
