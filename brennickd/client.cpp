@@ -8,6 +8,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/platform.h"
+
 namespace beast = boost::beast;
 namespace http = beast::http;
 namespace net = boost::asio;
@@ -48,7 +50,8 @@ bool AskService(const Options& options, http::verb verb, const std::string& targ
     }
     if (ec) {
         *message = "brennickd does not answer on " + host + " after waiting " + std::to_string(kWaitSeconds) +
-                   " seconds for it: " + ec.message() + " (is the service running? systemctl status brennickd)";
+                   " seconds for it: " + ec.message() + " (is the service running? " +
+                   (platform::kPathSeparator == '\\' ? "sc query brennickd" : "systemctl status brennickd") + ")";
         return false;
     }
     http::request<http::string_body> request{verb, target, 11};

@@ -89,14 +89,12 @@ bool ReadServiceSettings(const Options& options, ServiceSettings* settings, std:
     return true;
 }
 
-// Where the packages put the configuration: /etc/brennick on POSIX; on
-// Windows the service's folder in ProgramData, which the installer writes,
-// else one beside the program, as earlier releases read it.
+// The packages' configuration; on Windows, where the installer does not
+// write one, one beside the program, as earlier releases read it.
 std::string DefaultConfig()
 {
-    if (platform::kPathSeparator != '\\') return "/etc/brennick/brennickd.conf";
-    const char* data = std::getenv("ProgramData");
-    std::string installed = std::string(data ? data : "C:\\ProgramData") + "\\Brennick\\brennickd\\brennickd.conf";
+    std::string installed = platform::ServiceSettingsFolder() + platform::kPathSeparator + "brennickd.conf";
+    if (platform::kPathSeparator != '\\') return installed;
     std::error_code ec;
     std::string beside = platform::OwnFolder() + "\\brennickd.conf";
     return !std::filesystem::exists(installed, ec) && std::filesystem::exists(beside, ec) ? beside : installed;
@@ -250,7 +248,8 @@ static int RunService()
                 static_cast<unsigned>(bound.port()));
     std::fflush(stdout);
     LogLine(std::string("started ") + BRENNICK_VERSION + " on " + bound.address().to_string() + ":" +
-            std::to_string(bound.port()) + ", Brennick " + brennick);
+            std::to_string(bound.port()) + ", Brennick " + brennick + ", configuration " +
+            (options.configRead.empty() ? "none (" + DefaultConfig() + " is not there)" : options.configRead));
     // It listens and its checks passed: a "brennickd pair" right after the
     // start finds it.
     platform::NotifyServiceManager("READY=1");
@@ -338,8 +337,9 @@ int main(int argc, char** argv)
         bool argumentsGiven = line != "--service";
         bool accountGiven = std::find(args.begin(), args.end(), "--account") != args.end();
         return platform::RegisterService(kServiceName, argumentsGiven ? line : "", account, accountGiven,
-                                         g_options.startService, &message) ? 0
-                                                                                                  : Fail(message);
+                                         g_options.keepRegistered, g_options.startService, &message)
+                   ? 0
+                   : Fail(message);
     }
     if (g_options.uninstallService)
         return platform::RemoveService(kServiceName, &message) ? 0 : Fail(message);

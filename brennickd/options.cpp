@@ -16,15 +16,17 @@ const char* const kUsage =
     "                 [--read-timeout SECONDS] [--wait SECONDS] [--stop-timeout SECONDS]\n"
     "                 [--keep-days DAYS] [--allow-host NAME]... [--code-page NAME]\n"
     "                 [--approved-codes CODE,...] [--log-file FILE]\n"
-    "       brennickd --install-service [--account NAME] [--start] [the options]   (Windows)\n"
+    "       brennickd --install-service [--account NAME] [--keep-registered] [--start]\n"
+    "                 [the options]                      (Windows)\n"
     "       brennickd --uninstall-service                     (Windows)\n"
     "       brennickd --make-token PATH [--config-file PATH]\n"
     "       brennickd pair [--scope pay|admin]     a one-time code for a page to pair with\n"
     "       brennickd tokens [--revoke ID]         the paired tokens, or one revoked\n"
     "       brennickd --reload                     (Windows) the service rereads its settings\n"
     "       brennickd --start                      (Windows) the registered service starts\n"
-    "The options may stand in a file, --config PATH (default /etc/brennick/brennickd.conf,\n"
-    "on Windows brennickd.conf beside the program): lines \"name = value\".\n";
+    "The options may stand in a file, --config PATH (default /etc/brennick/brennickd.conf;\n"
+    "on Windows brennickd.conf in C:\\ProgramData\\Brennick\\brennickd, else beside the program):\n"
+    "lines \"name = value\".\n";
 
 std::string QuoteArgument(const std::string& argument)
 {
@@ -47,7 +49,7 @@ bool ServiceArguments(const std::vector<std::string>& args, std::string* line, s
 {
     *line = "--service";
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--install-service" || args[i] == "--start") continue;
+        if (args[i] == "--install-service" || args[i] == "--start" || args[i] == "--keep-registered") continue;
         if (args[i] == "--account") {
             ++i;
             continue;
@@ -228,6 +230,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
             o->reload = true;
         } else if (a == "--install-service") {
             o->installService = true;
+        } else if (a == "--keep-registered") {
+            o->keepRegistered = true;
         } else if (a == "--uninstall-service") {
             o->uninstallService = true;
         } else if (a == "--service") {
@@ -300,7 +304,7 @@ bool LoadOptions(const std::vector<std::string>& commandLine, const std::string&
             bool flag = name == "allow-remote";
             if (name.empty() || name == "config" || name == "install-service" || name == "uninstall-service" ||
                 name == "service" || name == "make-token" || name == "config-file" || name == "reload" || name == "revoke" ||
-                name == "scope" || name == "start" || (!flag && eq == std::string::npos)) {
+                name == "scope" || name == "start" || name == "keep-registered" || (!flag && eq == std::string::npos)) {
                 *message = config;
                 *message += ":" + std::to_string(number) + ": not a setting: ";
                 *message += line;
@@ -323,7 +327,10 @@ bool LoadOptions(const std::vector<std::string>& commandLine, const std::string&
         args.push_back(fromFile[i]);
     }
     args.insert(args.end(), commandLine.begin(), commandLine.end());
-    if (ParseOptions(args, o, message)) return true;
+    if (ParseOptions(args, o, message)) {
+        o->configRead = config;
+        return true;
+    }
     if (!config.empty()) *message += " (settings of " + config + " and the command line)";
     return false;
 }

@@ -14,6 +14,7 @@ struct Options {
     std::string makeToken;       // --make-token PATH: write a new token there and end
     std::string configFile;      // --config-file PATH with --make-token: the configuration naming it
     std::string stateFolder;
+    std::string configRead;      // the configuration file the settings came from, if any
     std::vector<std::string> allowedOrigins;
     int maxConnections = 64;
     int readTimeoutSeconds = 30;
@@ -28,6 +29,7 @@ struct Options {
     std::string revoke;              // tokens --revoke ID
     std::string logFile;             // besides standard error
     std::string account = "NT SERVICE\\brennickd";   // Windows: who runs the service
+    bool keepRegistered = false;     // --install-service: a registered service keeps its account and arguments
     bool reload = false;             // Windows: ask the running service to reload
     bool installService = false;     // Windows
     bool startService = false;       // Windows: --install-service --start

@@ -12,10 +12,11 @@ namespace platform {
 // and starts it when asked; false with a message. A service registered
 // already changes only what is given: its program becomes this one, its
 // arguments change where arguments is not empty, its account where account
-// is given (accountGiven); its start type, failure actions and anything an
-// administrator set stay.
+// is given (accountGiven) and neither where keepRegistered (an installer's
+// upgrade: the arguments serve a first registration only); its start type,
+// failure actions and anything an administrator set stay.
 bool RegisterService(const std::string& name, const std::string& arguments, const std::string& account,
-                     bool accountGiven, bool start, std::string* message);
+                     bool accountGiven, bool keepRegistered, bool start, std::string* message);
 bool RemoveService(const std::string& name, std::string* message);
 // Starts a registered service; false with a message.
 bool StartRegisteredService(const std::string& name, std::string* message);
@@ -36,6 +37,11 @@ void IgnoreBrokenPipes();
 // Tells the service manager how the service stands (systemd's sd_notify:
 // "READY=1", "STOPPING=1", "RELOADING=1"); nothing where there is none.
 void NotifyServiceManager(const char* state);
+// Where the packages put the service's configuration: /etc/brennick on
+// POSIX; on Windows the machine's program data folder (the one an installer
+// knows as CommonAppDataFolder) and "Brennick\brennickd" in it, whatever
+// the process's environment says.
+std::string ServiceSettingsFolder();
 // The signal that asks a running service to read its settings again
 // (SIGHUP); 0 where there is none.
 int ReloadSignal();

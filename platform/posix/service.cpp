@@ -12,7 +12,8 @@ namespace {
 const char* const kUseSystemd = "on this system the service runs from systemd: see brennickd.service";
 }
 
-bool RegisterService(const std::string&, const std::string&, const std::string&, bool, bool, std::string* message)
+bool RegisterService(const std::string&, const std::string&, const std::string&, bool, bool, bool,
+                     std::string* message)
 {
     *message = kUseSystemd;
     return false;
@@ -63,6 +64,11 @@ void NotifyServiceManager(const char* state)
 void IgnoreBrokenPipes()
 {
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+std::string ServiceSettingsFolder()
+{
+    return "/etc/brennick";
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/service.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -65,7 +66,7 @@ const char* const kEventLogKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\
 }  // namespace
 
 bool RegisterService(const std::string& name, const std::string& arguments, const std::string& account,
-                     bool accountGiven, bool start, std::string* message)
+                     bool accountGiven, bool keepRegistered, bool start, std::string* message)
 {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -102,8 +103,8 @@ bool RegisterService(const std::string& name, const std::string& arguments, cons
                                        ? keptArguments.size()
                                        : keptArguments.find_first_not_of(' '));
         }
-        std::string command = program + " " + (arguments.empty() ? keptArguments : arguments);
-        const char* who = !accountGiven ? nullptr : account.empty() ? "LocalSystem" : account.c_str();
+        std::string command = program + " " + (arguments.empty() || keepRegistered ? keptArguments : arguments);
+        const char* who = !accountGiven || keepRegistered ? nullptr : account.empty() ? "LocalSystem" : account.c_str();
         if (!ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, command.c_str(),
                                   nullptr, nullptr, nullptr, who, nullptr, nullptr)) {
             *message = "the registered service cannot be changed: " + Describe(GetLastError());
@@ -215,6 +216,16 @@ void NotifyServiceManager(const char*)
 
 void IgnoreBrokenPipes()
 {
+}
+
+std::string ServiceSettingsFolder()
+{
+    // A service's environment need not name the folder the installer wrote
+    // to (Wine gives LocalSystem's services another ProgramData).
+    char data[MAX_PATH];
+    if (SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, data) != S_OK)
+        return "C:\\ProgramData\\Brennick\\brennickd";
+    return std::string(data) + "\\Brennick\\brennickd";
 }
 
 }  // namespace platform

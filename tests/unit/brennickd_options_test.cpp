@@ -32,6 +32,15 @@ TEST(ServiceArguments, ReadBackAsGiven)
     EXPECT_FALSE(ServiceArguments({"--state", "state"}, &line, &message));
     EXPECT_NE(message.find("a service needs a full path"), std::string::npos);
 #endif
+    // How to register is no argument of the service's.
+#ifdef _WIN32
+    const std::string folder = "C:\\state";
+#else
+    const std::string folder = "/state";
+#endif
+    ASSERT_TRUE(ServiceArguments({"--install-service", "--keep-registered", "--account", "LocalSystem", "--state",
+                                  folder, "--start"}, &line, &message)) << message;
+    EXPECT_EQ(line, "--service \"--state\" " + QuoteArgument(folder));
 }
 
 // An installer passes the origins in one property, separated by commas.
