@@ -3,13 +3,13 @@
 # silently, under a fresh 32-bit Wine prefix: an older package with the
 # folders as properties, the simulator and brennickd asked for, a purchase;
 # a value, the service's account and an argument of its changed by hand;
-# the upgrade to this package, which keeps them, the carried values and the
-# journal and writes a new one; "brennickd pair" finding the service; a
-# purchase; then the removal, which leaves the journal and the exchange
-# folder's files and no program file, value or service of the package; an
-# install whose service cannot be registered, which fails and is rolled
-# back; last an install without any property, which names no library.
-# Leaves nothing behind.
+# the upgrade to this package, which keeps them, the carried values and
+# the journal and writes a new one; "brennickd pair" finding the service,
+# whose health flags the simulator; a purchase; then the removal, which
+# leaves the journal and the exchange folder's files and no program file,
+# value or service of the package; an install whose service cannot be
+# registered, which fails and is rolled back; last an install without any
+# property, which names no library. Leaves nothing behind.
 #   check-msi-install.sh Brennick-<version>-win32.msi OLDER.msi
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -88,6 +88,13 @@ paired=$(wine "C:\\Program Files\\Brennick\\brennickd.exe" pair </dev/null 2>&1)
 case $paired in
   "pairing code "*) ;;
   *) echo "check-msi-install: brennickd pair: $paired" >&2; tail -3 "$state/brennickd.log" >&2; exit 1 ;;
+esac
+# A fleet's monitoring finds a register that pays through the simulator.
+health=$(python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=30).read().decode())' \
+  "http://127.0.0.1:$port/v1/health")
+case $health in
+  *'"simulator":true'*) ;;
+  *) echo "check-msi-install: /v1/health does not flag the simulator: $health" >&2; exit 1 ;;
 esac
 wine sc stop brennickd </dev/null >/dev/null 2>&1 || true
 pay
