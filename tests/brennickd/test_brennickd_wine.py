@@ -2,6 +2,7 @@
 and the same once registered with Wine's service control manager."""
 import json
 import os
+import socket
 import subprocess
 import tempfile
 import time
@@ -67,7 +68,10 @@ class UnderWine(unittest.TestCase):
     def test_as_a_service_of_the_service_manager(self):
         # Registered with its flags, started and stopped by Wine's service
         # manager.
-        port = 18439
+        # A port free now, not a fixed one: another checkout may test at once.
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
         exe = os.path.join(WIN_BIN, "brennickd.exe")
         # A folder with a trailing backslash, as PowerShell completes it,
         # stays one argument.
