@@ -2,6 +2,7 @@
 // parser; concurrent runs; a journal that cannot be written; card data.
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <set>
@@ -440,9 +441,12 @@ TEST_F(Journal, AHelperTheLibraryStartsDoesNotHoldTheReportChannel)
     } endHelper{state / "paysim-helper.pid"};
     int report[2];
     ASSERT_EQ(::pipe2(report, O_CLOEXEC), 0);
-    RunResult r = RunProgramWithArguments({"/o1 /a221"}, work.string(), [&report] {
-        ::dup2(report[1], 5);
-        ::setenv("BRENNICK_REPORT", "5", 1);
+    char channel[16];
+    std::snprintf(channel, sizeof channel, "%d", report[1]);
+    // Only the run's copy is inheritable: the one whose keeping is tested.
+    RunResult r = RunProgramWithArguments({"/o1 /a221"}, work.string(), [&report, &channel] {
+        ::fcntl(report[1], F_SETFD, 0);
+        ::setenv("BRENNICK_REPORT", channel, 1);
     });
     ::close(report[1]);
     EXPECT_EQ(r.exitCode, 0u);
