@@ -83,6 +83,9 @@ uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
   { echo "check-msi-install: the upgrade left two products" >&2; exit 1; }
 # An administrator pairs a page as the guide says, with no option: the
 # service and its port come from the installed configuration.
+# Services live as long as Wine's server, which otherwise ends a few
+# seconds after its last program.
+wineserver -k; wineserver -w; wineserver -p
 wine sc start brennickd </dev/null >/dev/null 2>&1 || true
 paired=$(wine "C:\\Program Files\\Brennick\\brennickd.exe" pair </dev/null 2>&1) || true
 case $paired in
