@@ -132,15 +132,10 @@ std::shared_ptr<const ServiceSettings> PaymentService::Settings() const
 
 void PaymentService::AddCors(const Request& request, Response* response) const
 {
-    auto origin = request.find(http::field::origin);
-    if (origin == request.end()) return;
-    std::string value(origin->value());
-    for (const std::string& allowed : Settings()->allowedOrigins) {
-        if (allowed != value) continue;
-        response->set(http::field::access_control_allow_origin, value);
-        response->set(http::field::vary, "Origin");
-        return;
-    }
+    std::string origin;
+    if (!OriginAllowed(request, &origin)) return;
+    response->set(http::field::access_control_allow_origin, origin);
+    response->set(http::field::vary, "Origin");
 }
 
 Response PaymentService::Json(const Request& request, http::status status,
