@@ -62,6 +62,13 @@ class Service:
                 raise RuntimeError("brennickd did not start: %r %s" % (line, log.read()))
         self.base = "http://" + line.split()[-1]
 
+    def write_config(self, text):
+        """A configuration file in the service's folder; returns its path."""
+        path = os.path.join(self.root, "brennickd.conf")
+        with open(path, "w") as f:
+            f.write(text)
+        return path
+
     def answer_with_fixture(self, fields=(), **env):
         """Restarts on the test library instead of the simulator; it writes
         each (offset, bytes) of fields into the record, env set for its runs."""

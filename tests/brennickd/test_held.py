@@ -132,9 +132,7 @@ class Held(ServiceCase):
     def test_a_reload_refuses_a_bad_token_file_and_the_command_line_replaces_the_files_origins(self):
         s = self.service()
         s.stop()
-        config = os.path.join(s.root, "brennickd.conf")
-        with open(config, "w") as f:
-            f.write("allow-origin = https://file.example\n")
+        config = s.write_config("allow-origin = https://file.example\n")
         s.args += ["--config", config, "--allow-origin", PAGE]
         s.start()
         for origin, allowed in (("https://file.example", None), (PAGE, PAGE)):

@@ -58,9 +58,7 @@ class OnePayment(ServiceCase):
     def test_files_anybody_may_write_are_refused(self):
         s = self.service()
         s.stop()
-        config = os.path.join(s.root, "brennickd.conf")
-        with open(config, "w") as f:
-            f.write("wait = 5\n")
+        config = s.write_config("wait = 5\n")
         for path, mode, args, words in ((config, 0o666, ["--config", config], "configuration file"),
                                         (os.path.join(s.root, "token"), 0o602, [], "may be written by anybody"),
                                         (s.state, 0o777, [], "state folder")):
@@ -116,9 +114,7 @@ class OnePayment(ServiceCase):
         origin = "http://127.0.0.1:9000"
         s = self.service(env={"PAYSIM_DELAY_MS": "1500"})
         s.stop()
-        config = os.path.join(s.root, "brennickd.conf")
-        with open(config, "w") as f:
-            f.write("allow-origin = %s\n" % origin)
+        config = s.write_config("allow-origin = %s\n" % origin)
         s.args += ["--config", config]
         s.start()
         results = []

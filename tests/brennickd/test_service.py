@@ -95,9 +95,7 @@ class ServiceChecks(ServiceCase):
     def test_a_reload_takes_the_new_file_and_token_while_a_payment_runs(self):
         s = self.service(env={"PAYSIM_DELAY_MS": "1500"})
         s.stop()
-        config = os.path.join(s.root, "brennickd.conf")
-        with open(config, "w") as f:
-            f.write("# a register's page\nallow-origin = http://127.0.0.1:9000\n")
+        config = s.write_config("# a register's page\nallow-origin = http://127.0.0.1:9000\n")
         s.args += ["--config", config]
         s.start()
         paying = threading.Thread(target=lambda: results.append(s.pay("slow", **SALE)))
