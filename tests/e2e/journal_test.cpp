@@ -46,6 +46,25 @@ protected:
         return all;
     }
 
+    // The journal less what a run names by itself (its time, id, process id,
+    // duration, library and files): a test folder's random name or a
+    // process id may hold any digits, and only the rest may carry a card's.
+    std::string RawJournalLessOwnNames() const
+    {
+        std::string raw = RawJournal();
+        for (const json& line : Lines()) {
+            std::vector<std::string> own = {line["time"].dump(), line["run"].dump(), "\"pid\":" + line["pid"].dump()};
+            if (line.contains("ms")) own.push_back("\"ms\":" + line["ms"].dump());
+            if (line.contains("library")) own.push_back(line["library"].dump());
+            for (const json& file : line.value("files", json::array())) own.push_back(file.dump());
+            const json written = line.value("written", json::object());
+            for (const auto& file : written.items()) own.push_back(json(file.key()).dump());
+            for (const std::string& name : own)
+                for (std::size_t at; (at = raw.find(name)) != std::string::npos;) raw.erase(at, name.size());
+        }
+        return raw;
+    }
+
     // Every line of every journal file; a line that does not parse fails.
     std::vector<json> Lines() const
     {
@@ -160,7 +179,7 @@ TEST_F(Journal, CompletedRunTellsTheCallAndTheAnswerWithoutCardData)
                                    {"TRACE_ID", "X\\/t****"}, {"OPERATION", "1"}}));
     EXPECT_EQ(end["written"].size(), 3u);
     EXPECT_EQ(end["written"][(exchange / "output.dat").string()], "ok");
-    std::string raw = RawJournal();
+    std::string raw = RawJournalLessOwnNames();
     for (const char* secret : {"4000123456789010", "123456789", "SECRETDATA", "CARD", "2812"})
         EXPECT_EQ(raw.find(secret), std::string::npos) << secret;
 }
@@ -230,7 +249,7 @@ TEST_F(Journal, NoCardDigitsWhereverTheyStand)
     EXPECT_EQ(lines[1]["result"]["TEXT_MSG"], "CARD 411111******1111 OK");
     EXPECT_EQ(lines[1]["result"]["CARD_TYPE"], "4012-88**-****-1881");
     EXPECT_EQ(lines[1]["result"]["PAN"], "411111******1111****");   // the field holds 20
-    std::string raw = RawJournal();
+    std::string raw = RawJournalLessOwnNames();
     for (const char* digits : {"1111 1111", "2812", "4111-1111", "111111111", "8888"})
         EXPECT_EQ(raw.find(digits), std::string::npos) << digits;
 #ifndef _WIN32
