@@ -17,7 +17,13 @@ RUN_BY = {
     "linux-service": "scripts/check-unit-container.sh",
     "linux-register-user": "scripts/check-unit-container.sh",
 }
-COMMANDS = {"sh", "bash", "bat", "cmd", "powershell", "ps1", "console"}
+# Blocks that stand for a file that a test runs, as written: the block must
+# be that file's text between the two marks.
+COPY_OF = {
+    "web-page": ("examples/web/register.html", '<script type="module">\n', "</script>",
+                 "tests/brennickd/test_client.py"),
+}
+COMMANDS = {"sh", "bash", "bat", "cmd", "powershell", "ps1", "console", "js"}
 MARK = re.compile(r"^\s*<!-- (block: ([\w-]+)|not run here: (.+\S)) -->\s*$")
 LINK = re.compile(r"\[[^\]]*\]\(([^)\s]+)\)")
 
@@ -25,6 +31,13 @@ LINK = re.compile(r"\[[^\]]*\]\(([^)\s]+)\)")
 def slug(heading):
     text = re.sub(r"[^\w\- ]", "", heading.strip().lower().replace("`", ""))
     return text.replace(" ", "-")
+
+
+def copied(path, begin, end):
+    with open(os.path.join(ROOT, path)) as f:
+        text = f.read()
+    start = text.find(begin)
+    return "" if start < 0 else text[start + len(begin):text.find(end, start)]
 
 
 def headings(path):
@@ -51,6 +64,14 @@ def main():
                 where = "%s:%d" % (name, number)
                 if not mark:
                     faults.append("%s: a %s block neither run by a test nor marked" % (where, language))
+                elif mark.group(2) in COPY_OF:
+                    block = mark.group(2)
+                    source, begin, end, runner = COPY_OF[block]
+                    text = "\n".join(lines[number:lines.index("```", number)]) + "\n"
+                    if text != copied(source, begin, end):
+                        faults.append("%s: block %s is not the text of %s" % (where, block, source))
+                    seen[block] = where
+                    print("%-28s the text of %s, run by %s" % (where, source, runner))
                 elif mark.group(2):
                     block = mark.group(2)
                     if block not in RUN_BY:
@@ -81,6 +102,12 @@ def main():
         with open(os.path.join(ROOT, runner)) as f:
             if block not in f.read():
                 faults.append("%s does not run block %s" % (runner, block))
+    for block, (source, _, _, runner) in COPY_OF.items():
+        if block not in seen:
+            faults.append("block %s, the text of %s, stands in no document" % (block, source))
+        with open(os.path.join(ROOT, runner)) as f:
+            if source not in f.read():
+                faults.append("%s does not load %s" % (runner, source))
     for fault in faults:
         print("check-docs: " + fault, file=sys.stderr)
     return 1 if faults else 0
