@@ -2,8 +2,6 @@
 // survives a library that crashes. One implementation per platform.
 #pragma once
 
-#include <string>
-
 // "crash": a processor fault (access violation, SIGSEGV);
 // "raise": a system exception (RaiseException) or signal (SIGBUS);
 // "exception": a C++ exception leaving the library, as a library built with
@@ -15,8 +13,8 @@
 void FailAs(const char* how);
 
 // Starts a process that outlives the run by `seconds`, as libraries that
-// start a background agent do; its process id goes to `pidFile`, so that
-// whoever asked for it can end it. It gets the run's environment and every
-// descriptor not marked close-on-exec, but not its standard streams.
+// start a background agent do, and returns its process id (-1: none), so
+// that whoever asked for it can end it. It gets the run's environment and
+// every descriptor not marked close-on-exec, but not its standard streams.
 // Windows: not started.
-void StartHelper(long seconds, const std::string& pidFile);
+long StartHelper(long seconds);

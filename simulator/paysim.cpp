@@ -90,8 +90,10 @@ int Process(const char* instanceId, void* record, unsigned size)
             SaveCounter(counterPath, state.sequence);
             if (const char* helper = std::getenv("PAYSIM_HELPER")) {
                 long seconds = std::strtol(helper, nullptr, 10);
-                std::filesystem::path pidFile = std::filesystem::path(path).parent_path() / "paysim-helper.pid";
-                if (seconds > 0) StartHelper(seconds < 3600 ? seconds : 3600, pidFile.string());
+                long pid = seconds > 0 ? StartHelper(seconds < 3600 ? seconds : 3600) : -1;
+                if (pid > 0)
+                    ReplaceStateFile((std::filesystem::path(path).parent_path() / "paysim-helper.pid").string(),
+                                     std::to_string(pid) + "\n");
             }
             UnlockStateFolder(lock);
         }
