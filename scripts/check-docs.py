@@ -67,7 +67,9 @@ def main():
                 elif mark.group(2) in COPY_OF:
                     block = mark.group(2)
                     source, begin, end, runner = COPY_OF[block]
-                    text = "\n".join(lines[number:lines.index("```", number)]) + "\n"
+                    close = next((i for i in range(number, len(lines)) if lines[i].strip().startswith("```")),
+                                 len(lines))
+                    text = "\n".join(lines[number:close]) + "\n"
                     if text != copied(source, begin, end):
                         faults.append("%s: block %s is not the text of %s" % (where, block, source))
                     seen[block] = where
